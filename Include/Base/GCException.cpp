@@ -25,8 +25,8 @@ GenericException::GenericException(const char* description, const char* sourceFi
     : GenericException(description, sourceFileName, sourceLine, nullptr, nullptr, exceptionType) {}
 
 GenericException::GenericException(const char* description, const char* sourceFileName,
-                                   unsigned int sourceLine, const char* entryPoint,
-                                   const char* errorNodeName, const char* exceptionType)
+                                   unsigned int sourceLine, const char* entryPoint, const char* errorNodeName,
+                                   const char* exceptionType)
     : exceptionType_(exceptionType),
       sourceLine_(sourceLine),
       sourceFileName_(sourceFileName),
@@ -40,33 +40,41 @@ GenericException::GenericException(const GenericException& other) = default;
 GenericException& GenericException::operator=(const GenericException& other) = default;
 GenericException::~GenericException() noexcept = default;
 
-const char* GenericException::what() const noexcept { return what_.c_str(); }
-const char* GenericException::GetDescription() const noexcept { return description_.c_str(); }
-const char* GenericException::GetSourceFileName() const noexcept { return sourceFileName_.c_str(); }
-unsigned int GenericException::GetSourceLine() const noexcept { return sourceLine_; }
+const char* GenericException::what() const noexcept {
+    return what_.c_str();
+}
+const char* GenericException::GetDescription() const noexcept {
+    return description_.c_str();
+}
+const char* GenericException::GetSourceFileName() const noexcept {
+    return sourceFileName_.c_str();
+}
+unsigned int GenericException::GetSourceLine() const noexcept {
+    return sourceLine_;
+}
 
 void GenericException::AssembleMessage() {
     gcstring message(description_);
     if (!exceptionType_.empty()) message += " : " + exceptionType_ + " thrown";
     if (!errorNodeName_.empty()) message += " in node '" + errorNodeName_ + "'";
     if (!entryPoint_.empty()) message += " while calling '" + entryPoint_ + "'";
-    message += " (file '" + BareFileName(sourceFileName_) + "', line " +
-               std::to_string(sourceLine_).c_str() + ")";
+    message +=
+        " (file '" + BareFileName(sourceFileName_) + "', line " + std::to_string(sourceLine_).c_str() + ")";
     what_.swap(message);
 }
 
-#define KOVON_GENICAM_EXCEPTION_DEFINITIONS(Name)                                                       \
-    Name::Name(const char* description, const char* sourceFileName, unsigned int sourceLine)            \
-        : GenericException(description, sourceFileName, sourceLine) {}                                  \
-    Name::Name(const char* description, const char* sourceFileName, unsigned int sourceLine,             \
-               const char* exceptionType)                                                                \
-        : GenericException(description, sourceFileName, sourceLine, exceptionType) {}                   \
-    Name::Name(const char* description, const char* sourceFileName, unsigned int sourceLine,             \
-               const char* entryPoint, const char* errorNodeName, const char* exceptionType)             \
-        : GenericException(description, sourceFileName, sourceLine, entryPoint, errorNodeName,           \
-                           exceptionType) {}                                                             \
-    Name::Name(const Name& other) = default;                                                             \
-    Name& Name::operator=(const Name& other) = default;                                                  \
+#define KOVON_GENICAM_EXCEPTION_DEFINITIONS(Name)                                              \
+    Name::Name(const char* description, const char* sourceFileName, unsigned int sourceLine)   \
+        : GenericException(description, sourceFileName, sourceLine) {}                         \
+    Name::Name(const char* description, const char* sourceFileName, unsigned int sourceLine,   \
+               const char* exceptionType)                                                      \
+        : GenericException(description, sourceFileName, sourceLine, exceptionType) {}          \
+    Name::Name(const char* description, const char* sourceFileName, unsigned int sourceLine,   \
+               const char* entryPoint, const char* errorNodeName, const char* exceptionType)   \
+        : GenericException(description, sourceFileName, sourceLine, entryPoint, errorNodeName, \
+                           exceptionType) {}                                                   \
+    Name::Name(const Name& other) = default;                                                   \
+    Name& Name::operator=(const Name& other) = default;                                        \
     Name::~Name() noexcept = default
 
 KOVON_GENICAM_EXCEPTION_DEFINITIONS(InvalidArgumentException);

@@ -41,17 +41,17 @@ private:
 };
 
 // The derived classes add no fields; they only name the kind of error.
-#define KOVON_GENICAM_EXCEPTION_CLASS(Name)                                                             \
-    class KOVON_API Name : public GenericException {                                                    \
-    public:                                                                                             \
-        Name(const char* description, const char* sourceFileName, unsigned int sourceLine);             \
-        Name(const char* description, const char* sourceFileName, unsigned int sourceLine,              \
-             const char* exceptionType);                                                                \
-        Name(const char* description, const char* sourceFileName, unsigned int sourceLine,              \
-             const char* entryPoint, const char* errorNodeName, const char* exceptionType);             \
-        Name(const Name& other);                                                                        \
-        Name& operator=(const Name& other);                                                             \
-        ~Name() noexcept override;                                                                      \
+#define KOVON_GENICAM_EXCEPTION_CLASS(Name)                                                 \
+    class KOVON_API Name : public GenericException {                                        \
+    public:                                                                                 \
+        Name(const char* description, const char* sourceFileName, unsigned int sourceLine); \
+        Name(const char* description, const char* sourceFileName, unsigned int sourceLine,  \
+             const char* exceptionType);                                                    \
+        Name(const char* description, const char* sourceFileName, unsigned int sourceLine,  \
+             const char* entryPoint, const char* errorNodeName, const char* exceptionType); \
+        Name(const Name& other);                                                            \
+        Name& operator=(const Name& other);                                                 \
+        ~Name() noexcept override;                                                          \
     }
 
 KOVON_GENICAM_EXCEPTION_CLASS(InvalidArgumentException);

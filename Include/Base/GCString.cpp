@@ -1,6 +1,8 @@
 #include "Base/GCString.h"
 
 #include <algorithm>
+#include <boost/locale/encoding_utf.hpp>
+#include <boost/locale/utf.hpp>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -8,9 +10,6 @@
 #include <limits>
 #include <new>
 #include <utility>
-
-#include <boost/locale/encoding_utf.hpp>
-#include <boost/locale/utf.hpp>
 
 #include "Base/GCException.h"
 
@@ -36,7 +35,9 @@ constexpr int kConversionErrorCode = EILSEQ;
     throw RuntimeException(message, kSourceFile, line, "RuntimeException");
 }
 
-const char* OrEmpty(const char* pc) { return pc != nullptr ? pc : ""; }
+const char* OrEmpty(const char* pc) {
+    return pc != nullptr ? pc : "";
+}
 
 // UTF-8 form of a NUL-terminated wide text (one code point per unit); an empty string for null.
 std::string NarrowFromWide(const wchar_t* wide) {
@@ -89,17 +90,29 @@ gcstring::gcwchar::gcwchar(gcwchar&& other) noexcept : buffer_(other.buffer_), l
     other.length_ = 0;
 }
 
-gcstring::gcwchar::~gcwchar() { delete[] buffer_; }
+gcstring::gcwchar::~gcwchar() {
+    delete[] buffer_;
+}
 
-const wchar_t* gcstring::gcwchar::c_str() const { return buffer_; }
-wchar_t* gcstring::gcwchar::get() { return buffer_; }
-size_t gcstring::gcwchar::length() const { return length_; }
-gcstring::gcwchar::operator const wchar_t*() const { return buffer_; }
+const wchar_t* gcstring::gcwchar::c_str() const {
+    return buffer_;
+}
+wchar_t* gcstring::gcwchar::get() {
+    return buffer_;
+}
+size_t gcstring::gcwchar::length() const {
+    return length_;
+}
+gcstring::gcwchar::operator const wchar_t*() const {
+    return buffer_;
+}
 
 // ---- gcstring ------------------------------------------------------------------------------
 
 const size_t gcstring::npos = std::numeric_limits<size_t>::max();
-size_t gcstring::_npos() { return npos; }
+size_t gcstring::_npos() {
+    return npos;
+}
 
 gcstring::gcstring() = default;
 gcstring::gcstring(const char* pc) : str_(OrEmpty(pc)) {}
@@ -134,19 +147,31 @@ gcstring& gcstring::assign(const wchar_t* pStringUTF16) {
     return *this;
 }
 
-int gcstring::compare(const gcstring& str) const { return str_.compare(str.str_); }
-const char* gcstring::c_str() const { return str_.c_str(); }
-bool gcstring::empty() const { return str_.empty(); }
+int gcstring::compare(const gcstring& str) const {
+    return str_.compare(str.str_);
+}
+const char* gcstring::c_str() const {
+    return str_.c_str();
+}
+bool gcstring::empty() const {
+    return str_.empty();
+}
 
-size_t gcstring::find(char ch, size_t offset) const { return str_.find(ch, offset); }
-size_t gcstring::find(const gcstring& str, size_t offset) const { return str_.find(str.str_, offset); }
+size_t gcstring::find(char ch, size_t offset) const {
+    return str_.find(ch, offset);
+}
+size_t gcstring::find(const gcstring& str, size_t offset) const {
+    return str_.find(str.str_, offset);
+}
 
 size_t gcstring::find(const gcstring& str, size_t offset, size_t count) const {
     // count may exceed the pattern: search for at most the whole pattern
     return str_.find(str.str_.c_str(), offset, std::min(count, str.str_.size()));
 }
 
-size_t gcstring::find(const char* pc, size_t offset) const { return str_.find(OrEmpty(pc), offset); }
+size_t gcstring::find(const char* pc, size_t offset) const {
+    return str_.find(OrEmpty(pc), offset);
+}
 
 size_t gcstring::find(const char* pc, size_t offset, size_t count) const {
     if (pc == nullptr) return str_.find("", offset, 0);
@@ -161,10 +186,18 @@ size_t gcstring::find_first_not_of(const gcstring& str, size_t offset) const {
     return str_.find_first_not_of(str.str_, offset);
 }
 
-size_t gcstring::length() const { return str_.length(); }
-size_t gcstring::size() const { return str_.size(); }
-size_t gcstring::max_size() const { return str_.max_size(); }
-void gcstring::resize(size_t n, char ch) { str_.resize(n, ch); }
+size_t gcstring::length() const {
+    return str_.length();
+}
+size_t gcstring::size() const {
+    return str_.size();
+}
+size_t gcstring::max_size() const {
+    return str_.max_size();
+}
+void gcstring::resize(size_t n, char ch) {
+    str_.resize(n, ch);
+}
 
 gcstring gcstring::substr(size_t offset, size_t count) const {
     gcstring result;
@@ -172,7 +205,9 @@ gcstring gcstring::substr(size_t offset, size_t count) const {
     return result;
 }
 
-void gcstring::swap(gcstring& rhs) { str_.swap(rhs.str_); }
+void gcstring::swap(gcstring& rhs) {
+    str_.swap(rhs.str_);
+}
 
 gcstring::gcwchar gcstring::w_str() const {
     // The text up to its first NUL, as a C string consumer of the result would see it.
@@ -192,7 +227,9 @@ gcstring& gcstring::operator=(const gcstring& str) {
     return *this;
 }
 
-gcstring& gcstring::operator=(const wchar_t* pStringUTF16) { return assign(pStringUTF16); }
+gcstring& gcstring::operator=(const wchar_t* pStringUTF16) {
+    return assign(pStringUTF16);
+}
 
 gcstring& gcstring::operator+=(const gcstring& str) {
     str_ += str.str_;
@@ -209,20 +246,44 @@ gcstring& gcstring::operator+=(const char* pc) {
     return *this;
 }
 
-bool gcstring::operator==(const gcstring& str) const { return str_ == str.str_; }
-bool gcstring::operator==(const char* pc) const { return str_ == OrEmpty(pc); }
-bool gcstring::operator!=(const gcstring& str) const { return str_ != str.str_; }
-bool gcstring::operator!=(const char* pc) const { return str_ != OrEmpty(pc); }
-bool gcstring::operator<(const gcstring& str) const { return str_ < str.str_; }
-bool gcstring::operator>(const gcstring& str) const { return str_ > str.str_; }
-gcstring::operator const char*() const { return str_.c_str(); }
+bool gcstring::operator==(const gcstring& str) const {
+    return str_ == str.str_;
+}
+bool gcstring::operator==(const char* pc) const {
+    return str_ == OrEmpty(pc);
+}
+bool gcstring::operator!=(const gcstring& str) const {
+    return str_ != str.str_;
+}
+bool gcstring::operator!=(const char* pc) const {
+    return str_ != OrEmpty(pc);
+}
+bool gcstring::operator<(const gcstring& str) const {
+    return str_ < str.str_;
+}
+bool gcstring::operator>(const gcstring& str) const {
+    return str_ > str.str_;
+}
+gcstring::operator const char*() const {
+    return str_.c_str();
+}
 
-const std::string& gcstring::GetInternalString() const { return str_; }
-std::string& gcstring::GetInternalString() { return str_; }
+const std::string& gcstring::GetInternalString() const {
+    return str_;
+}
+std::string& gcstring::GetInternalString() {
+    return str_;
+}
 
-void* gcstring::operator new(size_t size) { return ::operator new(size); }
-void gcstring::operator delete(void* p) { ::operator delete(p); }
-void* gcstring::operator new(size_t, void* place) { return place; }
+void* gcstring::operator new(size_t size) {
+    return ::operator new(size);
+}
+void gcstring::operator delete(void* p) {
+    ::operator delete(p);
+}
+void* gcstring::operator new(size_t, void* place) {
+    return place;
+}
 void gcstring::operator delete(void*, void*) {}
 
 gcstring operator+(const gcstring& left, const gcstring& right) {

@@ -116,7 +116,8 @@ private:
     std::vector<gcstring>* _pv;
 };
 
-KOVON_API gcstring_vector::const_iterator operator+(std::ptrdiff_t n, const gcstring_vector::const_iterator& it);
+KOVON_API gcstring_vector::const_iterator operator+(std::ptrdiff_t n,
+                                                    const gcstring_vector::const_iterator& it);
 KOVON_API gcstring_vector::iterator operator+(std::ptrdiff_t n, const gcstring_vector::iterator& it);
 
 }  // namespace GenICam

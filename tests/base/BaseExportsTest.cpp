@@ -14,20 +14,20 @@ namespace {
 
 TEST(BaseExports, ModuleExportsTheClassSymbols) {
     const char* const symbols[] = {
-        "_ZN7GenICam8gcstringC1Ev",                        // gcstring()
-        "_ZN7GenICam8gcstringC1EPKc",                      // gcstring(const char*)
-        "_ZN7GenICam8gcstringC1EPKw",                      // gcstring(const wchar_t*)
-        "_ZNK7GenICam8gcstring5w_strEv",                   // gcstring::w_str()
-        "_ZN7GenICam8gcstring4nposE",                      // gcstring::npos
-        "_ZN7GenICam8gcstring7gcwcharD1Ev",                // gcstring::gcwchar::~gcwchar()
-        "_ZN7GenICam8gcstringnwEm",                        // gcstring::operator new
-        "_ZN7GenICamplEPKcRKNS_8gcstringE",                // operator+(const char*, const gcstring&)
-        "_ZN7GenICam7getlineERSiRNS_8gcstringEc",          // getline(istream&, gcstring&, char)
-        "_ZTVN7GenICam8gcstringE",                         // gcstring vtable
-        "_ZN7GenICam15gcstring_vectorC1Ev",                // gcstring_vector()
-        "_ZNK7GenICam15gcstring_vector2atEm",              // gcstring_vector::at(size_t) const
+        "_ZN7GenICam8gcstringC1Ev",                // gcstring()
+        "_ZN7GenICam8gcstringC1EPKc",              // gcstring(const char*)
+        "_ZN7GenICam8gcstringC1EPKw",              // gcstring(const wchar_t*)
+        "_ZNK7GenICam8gcstring5w_strEv",           // gcstring::w_str()
+        "_ZN7GenICam8gcstring4nposE",              // gcstring::npos
+        "_ZN7GenICam8gcstring7gcwcharD1Ev",        // gcstring::gcwchar::~gcwchar()
+        "_ZN7GenICam8gcstringnwEm",                // gcstring::operator new
+        "_ZN7GenICamplEPKcRKNS_8gcstringE",        // operator+(const char*, const gcstring&)
+        "_ZN7GenICam7getlineERSiRNS_8gcstringEc",  // getline(istream&, gcstring&, char)
+        "_ZTVN7GenICam8gcstringE",                 // gcstring vtable
+        "_ZN7GenICam15gcstring_vectorC1Ev",        // gcstring_vector()
+        "_ZNK7GenICam15gcstring_vector2atEm",      // gcstring_vector::at(size_t) const
         "_ZN7GenICam15gcstring_vector5eraseENS0_8iteratorE",
-        "_ZN7GenICam15gcstring_vector8iteratorppEv",       // iterator::operator++()
+        "_ZN7GenICam15gcstring_vector8iteratorppEv",  // iterator::operator++()
         "_ZNK7GenICam15gcstring_vector14const_iteratorltERKS1_",
         "_ZN7GenICamplElRKNS_15gcstring_vector14const_iteratorE",
         "_ZTVN7GenICam15gcstring_vectorE",

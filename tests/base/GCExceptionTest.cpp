@@ -1,11 +1,11 @@
-#include "Base/GCException.h"
-
 #include <gtest/gtest.h>
 
 #include <functional>
 #include <string>
 #include <typeinfo>
 #include <vector>
+
+#include "Base/GCException.h"
 
 namespace {
 
@@ -24,7 +24,8 @@ struct MessageCase {
 TEST(GCException, MessageAssembly) {
     const MessageCase cases[] = {
         // no type, node or entry point: nothing between the description and the file clause
-        {"Bad value", "..\\..\\Include\\Base\\GCString", 12, "", "", "", "Bad value (file 'GCString', line 12)"},
+        {"Bad value", "..\\..\\Include\\Base\\GCString", 12, "", "", "",
+         "Bad value (file 'GCString', line 12)"},
         {"Bad value", "src/a.cpp", 7, nullptr, nullptr, nullptr, "Bad value (file 'a.cpp', line 7)"},
         // the file name is cut after the last separator of either kind
         {"d", "a/b\\c/d.cpp", 1, "", "", "", "d (file 'd.cpp', line 1)"},
@@ -70,10 +71,10 @@ TEST(GCException, CopyAndAssignmentKeepEveryField) {
 template <typename T>
 class GCDerivedException : public ::testing::Test {};
 
-using DerivedTypes = ::testing::Types<GenICam::InvalidArgumentException, GenICam::OutOfRangeException,
-                                      GenICam::PropertyException, GenICam::RuntimeException,
-                                      GenICam::LogicalErrorException, GenICam::AccessException,
-                                      GenICam::TimeoutException, GenICam::DynamicCastException>;
+using DerivedTypes =
+    ::testing::Types<GenICam::InvalidArgumentException, GenICam::OutOfRangeException,
+                     GenICam::PropertyException, GenICam::RuntimeException, GenICam::LogicalErrorException,
+                     GenICam::AccessException, GenICam::TimeoutException, GenICam::DynamicCastException>;
 TYPED_TEST_SUITE(GCDerivedException, DerivedTypes);
 
 TYPED_TEST(GCDerivedException, ConstructsCatchesAndCopies) {

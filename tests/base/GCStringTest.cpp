@@ -1,5 +1,3 @@
-#include "Base/GCString.h"
-
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -11,6 +9,7 @@
 #include <vector>
 
 #include "Base/GCException.h"
+#include "Base/GCString.h"
 
 namespace {
 
@@ -94,8 +93,8 @@ TEST(GCString, FindVariants) {
         {text.find('z'), gcstring::npos},
         {text.find(gcstring("ca")), 2},
         {text.find(gcstring("abc"), 1), 3},
-        {text.find(gcstring("cax"), 0, 2), 2},     // only the first two characters count
-        {text.find(gcstring("ab"), 0, 100), 0},    // count beyond the pattern: whole pattern
+        {text.find(gcstring("cax"), 0, 2), 2},   // only the first two characters count
+        {text.find(gcstring("ab"), 0, 100), 0},  // count beyond the pattern: whole pattern
         {text.find("bc"), 1},
         {text.find("bc", 2), 4},
         {text.find("bcz", 2, 2), 4},
@@ -190,7 +189,10 @@ TEST_P(GCStringRoundTrip, Utf8AndWideConvertBothWays) {
 INSTANTIATE_TEST_SUITE_P(
     Texts, GCStringRoundTrip,
     ::testing::Values(RoundTrip{"Empty", "", L""}, RoundTrip{"Ascii", "Width", L"Width"},
-                      RoundTrip{"Latin", "Gr\xC3\xBC\xC3\x9F" "e", L"Gr\u00FC\u00DFe"},
+                      RoundTrip{"Latin",
+                                "Gr\xC3\xBC\xC3\x9F"
+                                "e",
+                                L"Gr\u00FC\u00DFe"},
                       RoundTrip{"ThreeByte", "\xE6\x97\xA5\xE6\x9C\xAC", L"\u65E5\u672C"},
                       RoundTrip{"NonBmp", "a\xF0\x9F\x98\x80z", L"a\U0001F600z"},
                       RoundTrip{"Extremes", "\x01\xEF\xBF\xBF\xF4\x8F\xBF\xBF", L"\u0001\uFFFF\U0010FFFF"}),
@@ -261,11 +263,11 @@ TEST(GCStringWide, InvalidCodePointThrowsRuntimeExceptionAndChangesNothing) {
     const std::string expected =
         "Unable to convert UTF16 string to UTF8. ErrorCode = " + std::to_string(EILSEQ);
     const std::vector<std::vector<wchar_t>> invalid = {
-        {0xD800, 0},                        // lone high surrogate
-        {L'a', 0xDC00, 0},                  // lone low surrogate
-        {0xD83D, 0xDE00, 0},                // UTF-16 pair: not a code point in UTF-32
-        {0x110000, 0},                      // above U+10FFFF
-        {static_cast<wchar_t>(-1), 0},      // negative unit
+        {0xD800, 0},                    // lone high surrogate
+        {L'a', 0xDC00, 0},              // lone low surrogate
+        {0xD83D, 0xDE00, 0},            // UTF-16 pair: not a code point in UTF-32
+        {0x110000, 0},                  // above U+10FFFF
+        {static_cast<wchar_t>(-1), 0},  // negative unit
     };
     for (const auto& text : invalid) {
         SCOPED_TRACE(static_cast<std::uint32_t>(text[text.size() - 2]));

@@ -1,5 +1,3 @@
-#include "Base/GCStringVector.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -9,6 +7,8 @@
 #include <stdexcept>
 #include <string>
 #include <vector>
+
+#include "Base/GCStringVector.h"
 
 namespace {
 
