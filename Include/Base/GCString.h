@@ -2,6 +2,10 @@
 // GenICam base string exported to the host. It wraps a standard string so that a host built
 // against this header can hand strings across the module boundary. A null `const char*` given to
 // any operation is taken as the empty string.
+//
+// The wide forms are UTF-32 (wchar_t is 32 bits on Linux). A conversion that meets invalid input
+// (bytes that are not UTF-8, or a wide unit that is a surrogate or above U+10FFFF) throws
+// RuntimeException whose description ends in "ErrorCode = <EILSEQ>" (84 on Linux).
 #include <cstddef>
 #include <istream>
 #include <ostream>
