@@ -7,6 +7,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/ProbeProcess.h"
@@ -69,6 +70,41 @@ TEST_F(CameraIndexTableTest, TablesOfOneStorageShareTheSlots) {
     CameraIndexTable elsewhere(path_ + "-other");
     EXPECT_EQ(elsewhere.Claim(), 1);
     unlink((path_ + "-other").c_str());
+}
+
+// Threads of one process share a table object: claims from many threads never collide, with
+// releases and queries running at the same time.
+TEST_F(CameraIndexTableTest, ThreadsOfOneTableNeverShareAnIndex) {
+    CameraIndexTable table(path_);
+    constexpr int kThreads = 4;
+    constexpr int kRounds = 120;  // keeps 240 of the 255 indices
+    std::vector<std::vector<int>> claimed(kThreads);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            for (int round = 0; round < kRounds; ++round) {
+                const int index = table.Claim();
+                claimed[static_cast<std::size_t>(t)].push_back(index);
+                if (round % 2 == 1) {
+                    table.Release(static_cast<std::uint8_t>(index));
+                    claimed[static_cast<std::size_t>(t)].back() = -index;
+                }
+                table.InUse();
+            }
+        });
+    }
+    for (auto& thread : threads) thread.join();
+    std::set<int> kept;
+    for (const auto& indices : claimed) {
+        for (int index : indices) {
+            ASSERT_NE(index, 0);
+            if (index > 0) {
+                EXPECT_TRUE(kept.insert(index).second) << "index " << index << " twice";
+            }
+        }
+    }
+    EXPECT_EQ(kept.size(), static_cast<std::size_t>(kThreads * kRounds / 2));
+    EXPECT_EQ(table.InUse().count(), kept.size());
 }
 
 TEST_F(CameraIndexTableTest, SlotOfKilledProcessBecomesFree) {

@@ -39,7 +39,9 @@ TEST(ModulePath, SharedLibraryGivesItsOwnFile) {
 
     for (const bool relative : {false, true}) {
         SCOPED_TRACE(relative ? "relative" : "absolute");
-        if (relative) ASSERT_EQ(chdir(directory.c_str()), 0);
+        if (relative) {
+            ASSERT_EQ(chdir(directory.c_str()), 0);
+        }
         void* handle = dlopen(relative ? ("./" + name).c_str() : library.c_str(), RTLD_NOW | RTLD_LOCAL);
         ASSERT_EQ(chdir("/"), 0);
         ASSERT_NE(handle, nullptr) << dlerror();
