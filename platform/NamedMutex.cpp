@@ -56,6 +56,8 @@ NamedMutex::Result NamedMutex::Create(const std::string& name) {
         close(fd);
         return error == EADDRINUSE ? Result::AlreadyExists : Result::Failed;
     }
+    // The socket only marks the name: refuse datagrams, so that no one can queue data on it.
+    shutdown(fd, SHUT_RDWR);
     fd_ = fd;
     return Result::Created;
 }
