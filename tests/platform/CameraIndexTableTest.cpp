@@ -29,7 +29,8 @@ protected:
         return bits;
     }
 
-    const std::string path_ = "/dev/shm/" + UniqueName("index");
+    // A file of its own beside the shared table's.
+    const std::string path_ = CameraIndexTable::DefaultStoragePath() + "-" + UniqueName("test");
 };
 
 TEST_F(CameraIndexTableTest, ClaimsLowestFreeIndexUntilAllAreTaken) {
