@@ -8,10 +8,14 @@ namespace {
 
 unsigned BitOf(Group g) {
     switch (g) {
-    case Group::C: return kC;
-    case Group::P: return kP;
-    case Group::M: return kM;
-    case Group::D: return kD;
+        case Group::C:
+            return kC;
+        case Group::P:
+            return kP;
+        case Group::M:
+            return kM;
+        case Group::D:
+            return kD;
     }
     return 0;
 }
@@ -22,7 +26,9 @@ bool Contains(const std::vector<int>& ids, int id) {
 
 // The colour descriptions that carry the white-balance features: groups C and P, and the colour
 // 752-column camera.
-Scope Colour() { return Groups(kC | kP, {120}); }
+Scope Colour() {
+    return Groups(kC | kP, {120});
+}
 
 Feature Named(std::string name, FeatureKind kind) {
     Feature f;
@@ -102,18 +108,15 @@ std::vector<RegisterRow> BuildRegisters() {
             .With(Enumeration("TestImageSelector")
                       .Tip("Test image sent instead of the sensor's image.")
                       .Entries({{"Off", 0, All()}, {"GreyHorizontalRamp", 1, All()}})));
-    add(IntReg(0x012C, "PayloadSize", RO)
-            .InvalidatedBy("Height")
-            .AsFeature("Number of bytes of one image."));
+    add(IntReg(0x012C, "PayloadSize", RO).InvalidatedBy("Height").AsFeature("Number of bytes of one image."));
 
     // Acquisition and trigger.
     add(IntReg(0x0150, "AcquisitionModeReg", RW)
             .With(Enumeration("AcquisitionMode")
                       .Tip("Number of images acquired after a start.")
                       .Locked()
-                      .Entries({{"Continuous", 0, All()},
-                                {"SingleFrame", 1, All()},
-                                {"MultiFrame", 2, All()}})));
+                      .Entries(
+                          {{"Continuous", 0, All()}, {"SingleFrame", 1, All()}, {"MultiFrame", 2, All()}})));
     add(IntReg(0x0154, "AcqEnabledReg", RW)
             .With(Command("AcquisitionStart", 1).Tip("Starts the acquisition.").Locked())
             .With(Command("AcquisitionStop", 0).Tip("Stops the acquisition.")));
@@ -275,10 +278,12 @@ std::vector<RegisterRow> BuildRegisters() {
 
     // Gamma.
     add(IntReg(0x0350, "GammaModeReg", RW)
-            .With(Enumeration("GammaMode")
-                      .Tip("Gamma curve applied by the camera.")
-                      .Custom()
-                      .Entries({{"Off", 0, All()}, {"mode0", 1, All()}, {"mode1", 2, All()}, {"Table", 3, All()}})));
+            .With(
+                Enumeration("GammaMode")
+                    .Tip("Gamma curve applied by the camera.")
+                    .Custom()
+                    .Entries(
+                        {{"Off", 0, All()}, {"mode0", 1, All()}, {"mode1", 2, All()}, {"Table", 3, All()}})));
     for (unsigned i = 0; i < 8; ++i) {
         const std::string feature = "GammaPositionY" + std::to_string(i);
         add(IntReg(0x0390 + 4 * i, feature + "Reg", RW)
@@ -368,8 +373,8 @@ std::vector<Category> BuildCategories() {
         {"ImageFormatControl",
          false,
          All(),
-         {"WidthMax", "HeightMax", "Width", "Height", "OffsetX", "OffsetY", "PixelFormat", "TestImageSelector",
-          "PayloadSize"}},
+         {"WidthMax", "HeightMax", "Width", "Height", "OffsetX", "OffsetY", "PixelFormat",
+          "TestImageSelector", "PayloadSize"}},
         {"AcquisitionControl",
          false,
          All(),
@@ -400,28 +405,51 @@ std::vector<Category> BuildCategories() {
     };
 }
 
-} // namespace
+}  // namespace
 
 bool Scope::Has(const Resource& r) const {
-    if (Contains(minus, r.id))
-        return false;
+    if (Contains(minus, r.id)) return false;
     return (groups & BitOf(r.group)) != 0 || Contains(plus, r.id);
 }
 
-Scope All() { return Scope{}; }
-Scope None() { return Scope{0u, {}, {}}; }
-Scope Groups(unsigned groups, std::vector<int> plus) { return Scope{groups, std::move(plus), {}}; }
-Scope AllBut(unsigned groups) { return Scope{kAllGroups & ~groups, {}, {}}; }
-Scope Only(std::vector<int> resources) { return Scope{0u, std::move(resources), {}}; }
+Scope All() {
+    return Scope{};
+}
+Scope None() {
+    return Scope{0u, {}, {}};
+}
+Scope Groups(unsigned groups, std::vector<int> plus) {
+    return Scope{groups, std::move(plus), {}};
+}
+Scope AllBut(unsigned groups) {
+    return Scope{kAllGroups & ~groups, {}, {}};
+}
+Scope Only(std::vector<int> resources) {
+    return Scope{0u, std::move(resources), {}};
+}
 
-const char* ByGroup::For(const Resource& r) const { return r.group == Group::D ? inD : normal; }
-ByGroup Same(const char* v) { return ByGroup{v, v}; }
-ByGroup InD(const char* normal, const char* inD) { return ByGroup{normal, inD}; }
+const char* ByGroup::For(const Resource& r) const {
+    return r.group == Group::D ? inD : normal;
+}
+ByGroup Same(const char* v) {
+    return ByGroup{v, v};
+}
+ByGroup InD(const char* normal, const char* inD) {
+    return ByGroup{normal, inD};
+}
 
-Feature Integer(std::string name) { return Named(std::move(name), FeatureKind::Integer); }
-Feature Float(std::string name) { return Named(std::move(name), FeatureKind::Float); }
-Feature Enumeration(std::string name) { return Named(std::move(name), FeatureKind::Enumeration); }
-Feature Boolean(std::string name) { return Named(std::move(name), FeatureKind::Boolean); }
+Feature Integer(std::string name) {
+    return Named(std::move(name), FeatureKind::Integer);
+}
+Feature Float(std::string name) {
+    return Named(std::move(name), FeatureKind::Float);
+}
+Feature Enumeration(std::string name) {
+    return Named(std::move(name), FeatureKind::Enumeration);
+}
+Feature Boolean(std::string name) {
+    return Named(std::move(name), FeatureKind::Boolean);
+}
 Feature Command(std::string name, long long commandValue) {
     Feature f = Named(std::move(name), FeatureKind::Command);
     f.commandValue = commandValue;
@@ -438,7 +466,9 @@ RegisterRow StringReg(unsigned address, std::string name, unsigned length, Acces
     return Row(address, std::move(name), RegType::String, length, access);
 }
 
-Access RegisterRow::AccessFor(const Resource& r) const { return rw.Has(r) ? Access::RW : access; }
+Access RegisterRow::AccessFor(const Resource& r) const {
+    return rw.Has(r) ? Access::RW : access;
+}
 
 const std::vector<Resource>& Resources() {
     // Ids 104 to 118, 120 and 121; there is no 119.
@@ -470,8 +500,7 @@ const std::vector<Resource>& Resources() {
 
 const Resource* FindResource(int id) {
     for (const Resource& r : Resources())
-        if (r.id == id)
-            return &r;
+        if (r.id == id) return &r;
     return nullptr;
 }
 
@@ -495,4 +524,4 @@ const std::vector<Category>& Categories() {
     return categories;
 }
 
-} // namespace Kovon::Descriptions
+}  // namespace Kovon::Descriptions

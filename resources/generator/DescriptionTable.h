@@ -31,8 +31,8 @@ struct Resource {
 // The descriptions a row, a feature, an entry or an invalidator belongs to.
 struct Scope {
     unsigned groups = kAllGroups;
-    std::vector<int> plus;  // resources included although their group is not
-    std::vector<int> minus; // resources excluded although their group is
+    std::vector<int> plus;   // resources included although their group is not
+    std::vector<int> minus;  // resources excluded although their group is
     bool Has(const Resource& r) const;
 };
 
@@ -70,30 +70,67 @@ struct Feature {
     std::string name;
     FeatureKind kind = FeatureKind::Integer;
     std::string toolTip;
-    std::optional<Scope> where;  // default: the descriptions that have the register
-    std::optional<Scope> listed; // default: where; a category lists the feature only here
-    bool custom = false;         // NameSpace "Custom" rather than "Standard"
+    std::optional<Scope> where;   // default: the descriptions that have the register
+    std::optional<Scope> listed;  // default: where; a category lists the feature only here
+    bool custom = false;          // NameSpace "Custom" rather than "Standard"
     bool invisible = false;
     // Integer and Float limits: a literal number or the name of the node that gives the limit.
     ByGroup min, max, inc;
     const char* unit = nullptr;
-    ByGroup lock; // pIsLocked
+    ByGroup lock;  // pIsLocked
     std::vector<Entry> entries;
     long long commandValue = 0;
-    std::vector<std::string> selected; // pSelected
+    std::vector<std::string> selected;  // pSelected
 
-    Feature& Tip(std::string t) { toolTip = std::move(t); return *this; }
-    Feature& In(Scope s) { where = std::move(s); return *this; }
-    Feature& ListedIn(Scope s) { listed = std::move(s); return *this; }
-    Feature& Custom() { custom = true; return *this; }
-    Feature& Invisible() { invisible = true; return *this; }
-    Feature& Range(ByGroup lo, ByGroup hi) { min = lo; max = hi; return *this; }
-    Feature& Inc(ByGroup v) { inc = v; return *this; }
-    Feature& Unit(const char* u) { unit = u; return *this; }
-    Feature& Lock(ByGroup v) { lock = v; return *this; }
-    Feature& Locked() { lock = Same("IsAcquisitionStart"); return *this; }
-    Feature& Entries(std::vector<Entry> e) { entries = std::move(e); return *this; }
-    Feature& Selects(std::vector<std::string> s) { selected = std::move(s); return *this; }
+    Feature& Tip(std::string t) {
+        toolTip = std::move(t);
+        return *this;
+    }
+    Feature& In(Scope s) {
+        where = std::move(s);
+        return *this;
+    }
+    Feature& ListedIn(Scope s) {
+        listed = std::move(s);
+        return *this;
+    }
+    Feature& Custom() {
+        custom = true;
+        return *this;
+    }
+    Feature& Invisible() {
+        invisible = true;
+        return *this;
+    }
+    Feature& Range(ByGroup lo, ByGroup hi) {
+        min = lo;
+        max = hi;
+        return *this;
+    }
+    Feature& Inc(ByGroup v) {
+        inc = v;
+        return *this;
+    }
+    Feature& Unit(const char* u) {
+        unit = u;
+        return *this;
+    }
+    Feature& Lock(ByGroup v) {
+        lock = v;
+        return *this;
+    }
+    Feature& Locked() {
+        lock = Same("IsAcquisitionStart");
+        return *this;
+    }
+    Feature& Entries(std::vector<Entry> e) {
+        entries = std::move(e);
+        return *this;
+    }
+    Feature& Selects(std::vector<std::string> s) {
+        selected = std::move(s);
+        return *this;
+    }
 };
 
 Feature Integer(std::string name);
@@ -108,24 +145,40 @@ struct RegisterRow {
     RegType type = RegType::Int;
     unsigned length = 4;
     Access access = Access::RW;
-    Scope rw = None(); // descriptions where a read-only register is read-write
-    Scope where;       // descriptions that have the register
-    std::vector<Invalidator> invalidators; // besides UserSetLoad, which every register has
+    Scope rw = None();                      // descriptions where a read-only register is read-write
+    Scope where;                            // descriptions that have the register
+    std::vector<Invalidator> invalidators;  // besides UserSetLoad, which every register has
     bool standardNameSpace = false;
     // A register that is itself a feature (the identity texts, the limits, the payload size).
     bool isFeature = false;
     std::string toolTip;
     std::vector<Feature> features;
 
-    RegisterRow& In(Scope s) { where = std::move(s); return *this; }
-    RegisterRow& RwIn(Scope s) { rw = std::move(s); return *this; }
+    RegisterRow& In(Scope s) {
+        where = std::move(s);
+        return *this;
+    }
+    RegisterRow& RwIn(Scope s) {
+        rw = std::move(s);
+        return *this;
+    }
     RegisterRow& InvalidatedBy(std::string node, Scope s = All()) {
         invalidators.push_back({std::move(node), std::move(s)});
         return *this;
     }
-    RegisterRow& Standard() { standardNameSpace = true; return *this; }
-    RegisterRow& AsFeature(std::string tip) { isFeature = true; toolTip = std::move(tip); return *this; }
-    RegisterRow& With(Feature f) { features.push_back(std::move(f)); return *this; }
+    RegisterRow& Standard() {
+        standardNameSpace = true;
+        return *this;
+    }
+    RegisterRow& AsFeature(std::string tip) {
+        isFeature = true;
+        toolTip = std::move(tip);
+        return *this;
+    }
+    RegisterRow& With(Feature f) {
+        features.push_back(std::move(f));
+        return *this;
+    }
 
     Access AccessFor(const Resource& r) const;
     const Scope& WhereOf(const Feature& f) const { return f.where ? *f.where : where; }
@@ -160,4 +213,4 @@ const std::vector<Formula>& Formulas();
 // "Root" first, then its sub-categories in order.
 const std::vector<Category>& Categories();
 
-} // namespace Kovon::Descriptions
+}  // namespace Kovon::Descriptions

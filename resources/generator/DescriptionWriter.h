@@ -1,9 +1,9 @@
 // Turns the description table into the GenApi 1.1 XML text of one resource.
 #pragma once
 
-#include "DescriptionTable.h"
-
 #include <string>
+
+#include "DescriptionTable.h"
 
 namespace Kovon::Descriptions {
 
@@ -15,4 +15,4 @@ std::string WriteDescription(const Resource& r);
 // "AcquisitionFrameRate" -> "Acquisition Frame Rate", "DeviceID" -> "Device ID".
 std::string DisplayNameOf(const std::string& name);
 
-} // namespace Kovon::Descriptions
+}  // namespace Kovon::Descriptions

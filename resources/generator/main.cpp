@@ -1,14 +1,14 @@
 // Build-time program: writes the seventeen USB 2.0 register descriptions as
 // <output-dir>/DEVREGS_<id>.xml. Fails (exit code 1) when the table is inconsistent.
-#include "DescriptionTable.h"
-#include "DescriptionWriter.h"
-
 #include <cstdio>
 #include <exception>
 #include <fstream>
 #include <map>
 #include <string>
 #include <utility>
+
+#include "DescriptionTable.h"
+#include "DescriptionWriter.h"
 
 using namespace Kovon::Descriptions;
 

@@ -1,8 +1,6 @@
 // The generated USB 2.0 register descriptions and the GigE Vision interface description, parsed
 // by an independent GenApi engine (Aravis) bound to an in-memory register map. The expectations
 // below are written from the register map's definition, not taken from the generator's table.
-#include "resources/MapDevice.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -14,11 +12,13 @@
 #include <string>
 #include <vector>
 
+#include "resources/MapDevice.h"
+
 namespace {
 
 using Kovon::Test::MapDevice;
 
-constexpr size_t kMapSize = 0x4400; // past the last register, 0x4320
+constexpr size_t kMapSize = 0x4400;  // past the last register, 0x4320
 
 std::string ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -29,22 +29,35 @@ std::string ReadFile(const std::string& path) {
 
 struct Description {
     int id;
-    char group; // 'C' colour, 'P' colour without strobe, 'M' monochrome, 'D' 752 columns
+    char group;  // 'C' colour, 'P' colour without strobe, 'M' monochrome, 'D' 752 columns
 };
 
-void PrintTo(const Description& d, std::ostream* os) { *os << "description " << d.id << " (group " << d.group << ")"; }
+void PrintTo(const Description& d, std::ostream* os) {
+    *os << "description " << d.id << " (group " << d.group << ")";
+}
 
 const std::vector<Description> kDescriptions = {
-    {104, 'C'}, {105, 'P'}, {106, 'P'}, {107, 'M'}, {108, 'M'}, {109, 'M'}, {110, 'M'}, {111, 'M'}, {112, 'M'},
-    {113, 'D'}, {114, 'M'}, {115, 'C'}, {116, 'C'}, {117, 'C'}, {118, 'C'}, {120, 'D'}, {121, 'C'},
+    {104, 'C'}, {105, 'P'}, {106, 'P'}, {107, 'M'}, {108, 'M'}, {109, 'M'},
+    {110, 'M'}, {111, 'M'}, {112, 'M'}, {113, 'D'}, {114, 'M'}, {115, 'C'},
+    {116, 'C'}, {117, 'C'}, {118, 'C'}, {120, 'D'}, {121, 'C'},
 };
 
-bool IsColour(const Description& d) { return d.group == 'C' || d.group == 'P' || d.id == 120; }
-bool HasStrobe(const Description& d) { return d.group != 'P'; }
-bool HasFrameRate(const Description& d) { return d.group != 'D'; }
-bool WidthWritable(const Description& d) { return d.id == 106 || d.id == 113 || d.id == 120; }
+bool IsColour(const Description& d) {
+    return d.group == 'C' || d.group == 'P' || d.id == 120;
+}
+bool HasStrobe(const Description& d) {
+    return d.group != 'P';
+}
+bool HasFrameRate(const Description& d) {
+    return d.group != 'D';
+}
+bool WidthWritable(const Description& d) {
+    return d.id == 106 || d.id == 113 || d.id == 120;
+}
 
-std::string PathOf(int id) { return std::string(KOVON_USB2_DESCRIPTION_DIR) + "/DEVREGS_" + std::to_string(id) + ".xml"; }
+std::string PathOf(int id) {
+    return std::string(KOVON_USB2_DESCRIPTION_DIR) + "/DEVREGS_" + std::to_string(id) + ".xml";
+}
 
 ArvGcFeatureNode* Feature(const MapDevice& map, const char* name) {
     ArvGcNode* node = map.Node(name);
@@ -53,8 +66,7 @@ ArvGcFeatureNode* Feature(const MapDevice& map, const char* name) {
 
 // Clears a GError and reports whether there was one, with its message.
 ::testing::AssertionResult NoError(GError*& error, const std::string& what) {
-    if (error == nullptr)
-        return ::testing::AssertionSuccess();
+    if (error == nullptr) return ::testing::AssertionSuccess();
     auto failure = ::testing::AssertionFailure() << what << ": " << error->message;
     g_clear_error(&error);
     return failure;
@@ -63,8 +75,7 @@ ArvGcFeatureNode* Feature(const MapDevice& map, const char* name) {
 std::vector<std::string> CategoryFeatures(const MapDevice& map, const char* category) {
     std::vector<std::string> names;
     ArvGcNode* node = map.Node(category);
-    if (node == nullptr || !ARV_IS_GC_CATEGORY(node))
-        return names;
+    if (node == nullptr || !ARV_IS_GC_CATEGORY(node)) return names;
     for (const GSList* it = arv_gc_category_get_features(ARV_GC_CATEGORY(node)); it != nullptr; it = it->next)
         names.emplace_back(static_cast<const char*>(it->data));
     return names;
@@ -103,14 +114,14 @@ enum class Kind { Int, Float, String, Command, None };
 enum class Acc { RO, WO, RW, WidthRule };
 
 struct RegisterCase {
-    const char* feature; // null: the register has no feature of its own
+    const char* feature;  // null: the register has no feature of its own
     const char* reg;
     uint64_t address;
     uint64_t length;
     Where where;
     Acc access;
     Kind kind;
-    double value; // written through the feature where it is writable
+    double value;  // written through the feature where it is writable
 };
 
 const std::vector<RegisterCase> kRegisterCases = {
@@ -138,20 +149,28 @@ const std::vector<RegisterCase> kRegisterCases = {
 
 bool Present(Where w, const Description& d) {
     switch (w) {
-    case Where::All: return true;
-    case Where::NotP: return HasStrobe(d);
-    case Where::NotD: return HasFrameRate(d);
-    case Where::Colour: return IsColour(d);
+        case Where::All:
+            return true;
+        case Where::NotP:
+            return HasStrobe(d);
+        case Where::NotD:
+            return HasFrameRate(d);
+        case Where::Colour:
+            return IsColour(d);
     }
     return false;
 }
 
 ArvGcAccessMode Expected(Acc a, const Description& d) {
     switch (a) {
-    case Acc::RO: return ARV_GC_ACCESS_MODE_RO;
-    case Acc::WO: return ARV_GC_ACCESS_MODE_WO;
-    case Acc::RW: return ARV_GC_ACCESS_MODE_RW;
-    case Acc::WidthRule: return WidthWritable(d) ? ARV_GC_ACCESS_MODE_RW : ARV_GC_ACCESS_MODE_RO;
+        case Acc::RO:
+            return ARV_GC_ACCESS_MODE_RO;
+        case Acc::WO:
+            return ARV_GC_ACCESS_MODE_WO;
+        case Acc::RW:
+            return ARV_GC_ACCESS_MODE_RW;
+        case Acc::WidthRule:
+            return WidthWritable(d) ? ARV_GC_ACCESS_MODE_RW : ARV_GC_ACCESS_MODE_RO;
     }
     return ARV_GC_ACCESS_MODE_UNDEFINED;
 }
@@ -175,44 +194,43 @@ TEST_P(Usb2Description, RegistersSitAtTheirAddressesAndFeaturesReachThem) {
         ASSERT_TRUE(NoError(error, "address/length"));
         const ArvGcAccessMode access = Expected(c.access, D());
         EXPECT_EQ(arv_gc_feature_node_get_actual_access_mode(ARV_GC_FEATURE_NODE(reg)), access);
-        if (c.feature == nullptr)
-            continue;
+        if (c.feature == nullptr) continue;
 
         ArvGcNode* feature = map_.Node(c.feature);
         ASSERT_NE(feature, nullptr);
         switch (c.kind) {
-        case Kind::Int:
-            if (access == ARV_GC_ACCESS_MODE_RW) {
-                arv_gc_integer_set_value(ARV_GC_INTEGER(feature), static_cast<gint64>(c.value), &error);
+            case Kind::Int:
+                if (access == ARV_GC_ACCESS_MODE_RW) {
+                    arv_gc_integer_set_value(ARV_GC_INTEGER(feature), static_cast<gint64>(c.value), &error);
+                    ASSERT_TRUE(NoError(error, "write"));
+                    EXPECT_EQ(map_.U32(c.address), static_cast<uint32_t>(c.value));
+                } else {
+                    map_.SetU32(c.address, 1234);
+                    EXPECT_EQ(arv_gc_integer_get_value(ARV_GC_INTEGER(feature), &error), 1234);
+                    ASSERT_TRUE(NoError(error, "read"));
+                    arv_gc_integer_set_value(ARV_GC_INTEGER(feature), 5, &error);
+                    EXPECT_NE(error, nullptr) << "a read-only register accepted a write";
+                    g_clear_error(&error);
+                    EXPECT_EQ(map_.U32(c.address), 1234u);
+                }
+                break;
+            case Kind::Float:
+                arv_gc_float_set_value(ARV_GC_FLOAT(feature), c.value, &error);
                 ASSERT_TRUE(NoError(error, "write"));
-                EXPECT_EQ(map_.U32(c.address), static_cast<uint32_t>(c.value));
-            } else {
-                map_.SetU32(c.address, 1234);
-                EXPECT_EQ(arv_gc_integer_get_value(ARV_GC_INTEGER(feature), &error), 1234);
+                EXPECT_EQ(map_.F32(c.address), static_cast<float>(c.value));
+                break;
+            case Kind::String:
+                map_.SetText(c.address, "RT-KD48E");
+                EXPECT_STREQ(arv_gc_string_get_value(ARV_GC_STRING(feature), &error), "RT-KD48E");
                 ASSERT_TRUE(NoError(error, "read"));
-                arv_gc_integer_set_value(ARV_GC_INTEGER(feature), 5, &error);
-                EXPECT_NE(error, nullptr) << "a read-only register accepted a write";
-                g_clear_error(&error);
-                EXPECT_EQ(map_.U32(c.address), 1234u);
-            }
-            break;
-        case Kind::Float:
-            arv_gc_float_set_value(ARV_GC_FLOAT(feature), c.value, &error);
-            ASSERT_TRUE(NoError(error, "write"));
-            EXPECT_EQ(map_.F32(c.address), static_cast<float>(c.value));
-            break;
-        case Kind::String:
-            map_.SetText(c.address, "RT-KD48E");
-            EXPECT_STREQ(arv_gc_string_get_value(ARV_GC_STRING(feature), &error), "RT-KD48E");
-            ASSERT_TRUE(NoError(error, "read"));
-            break;
-        case Kind::Command:
-            arv_gc_command_execute(ARV_GC_COMMAND(feature), &error);
-            ASSERT_TRUE(NoError(error, "execute"));
-            EXPECT_EQ(map_.U32(c.address), static_cast<uint32_t>(c.value));
-            break;
-        case Kind::None:
-            break;
+                break;
+            case Kind::Command:
+                arv_gc_command_execute(ARV_GC_COMMAND(feature), &error);
+                ASSERT_TRUE(NoError(error, "execute"));
+                EXPECT_EQ(map_.U32(c.address), static_cast<uint32_t>(c.value));
+                break;
+            case Kind::None:
+                break;
         }
     }
     EXPECT_EQ(map_.OutOfRange(), 0);
@@ -221,7 +239,8 @@ TEST_P(Usb2Description, RegistersSitAtTheirAddressesAndFeaturesReachThem) {
 TEST_P(Usb2Description, PixelFormatOffersTheModelsFormats) {
     using Formats = std::vector<std::pair<std::string, uint32_t>>;
     const Formats colour = {{"Mono8", 0x01080001}, {"BayerBG8", 0x0108000B}, {"BGR8Packed", 0x02180015}};
-    const Formats mono = {{"Mono8", 0x01080001}, {"Mono10", 0x01100003}, {"Mono12", 0x01100005}, {"Mono14", 0x01100025}};
+    const Formats mono = {
+        {"Mono8", 0x01080001}, {"Mono10", 0x01100003}, {"Mono12", 0x01100005}, {"Mono14", 0x01100025}};
     const Formats mono752 = {{"Mono8", 0x01080001}, {"Mono10", 0x01100003}};
     const Formats& expected = IsColour(D()) ? colour : D().id == 113 ? mono752 : mono;
 
@@ -260,12 +279,23 @@ TEST_P(Usb2Description, RunningAcquisitionLocksTheAcquisitionSettings) {
     const bool d = D().group == 'D';
     // (feature, locked while acquiring)
     const std::vector<std::pair<const char*, bool>> cases = {
-        {"Width", d},           {"Height", true},         {"OffsetX", d},
-        {"OffsetY", false},     {"PixelFormat", true},    {"AcquisitionMode", true},
-        {"AcquisitionStart", true}, {"AcquisitionStop", false}, {"AcquisitionFrameCount", true},
-        {"AcquisitionStatusSelector", true}, {"AcquisitionStatus", true}, {"TriggerMode", true},
-        {"TriggerSource", true}, {"TriggerActivation", true}, {"TriggerDelay", false},
-        {"GainRaw", false},     {"GammaMode", false},
+        {"Width", d},
+        {"Height", true},
+        {"OffsetX", d},
+        {"OffsetY", false},
+        {"PixelFormat", true},
+        {"AcquisitionMode", true},
+        {"AcquisitionStart", true},
+        {"AcquisitionStop", false},
+        {"AcquisitionFrameCount", true},
+        {"AcquisitionStatusSelector", true},
+        {"AcquisitionStatus", true},
+        {"TriggerMode", true},
+        {"TriggerSource", true},
+        {"TriggerActivation", true},
+        {"TriggerDelay", false},
+        {"GainRaw", false},
+        {"GammaMode", false},
     };
     auto lockedNow = [&](const char* name) {
         ArvGcFeatureNode* f = Feature(map_, name);
@@ -280,14 +310,12 @@ TEST_P(Usb2Description, RunningAcquisitionLocksTheAcquisitionSettings) {
     arv_gc_command_execute(ARV_GC_COMMAND(map_.Node("AcquisitionStart")), &error);
     ASSERT_TRUE(NoError(error, "AcquisitionStart"));
     ASSERT_EQ(map_.U32(0x154), 1u);
-    for (const auto& [name, locked] : cases)
-        EXPECT_EQ(lockedNow(name), locked) << name << " while acquiring";
+    for (const auto& [name, locked] : cases) EXPECT_EQ(lockedNow(name), locked) << name << " while acquiring";
 
     arv_gc_command_execute(ARV_GC_COMMAND(map_.Node("AcquisitionStop")), &error);
     ASSERT_TRUE(NoError(error, "AcquisitionStop"));
     ASSERT_EQ(map_.U32(0x154), 0u);
-    for (const auto& [name, locked] : cases)
-        EXPECT_FALSE(lockedNow(name)) << name << " while stopped";
+    for (const auto& [name, locked] : cases) EXPECT_FALSE(lockedNow(name)) << name << " while stopped";
 }
 
 TEST_P(Usb2Description, AutomaticExposureAndFrameRateModeLockTheirValues) {
@@ -322,42 +350,63 @@ TEST_P(Usb2Description, AutomaticExposureAndFrameRateModeLockTheirValues) {
 // Categories, name spaces and a walk over every feature.
 
 TEST_P(Usb2Description, CategoriesListTheModelsFeaturesInOrder) {
-    std::vector<std::string> root = {"DeviceControl", "ImageFormatControl", "AcquisitionControl", "AnalogControl",
-                                     "StrobeControl", "GammaControl", "UserSetControl"};
-    if (!HasStrobe(D()))
-        root.erase(root.begin() + 4);
+    std::vector<std::string> root = {"DeviceControl", "ImageFormatControl", "AcquisitionControl",
+                                     "AnalogControl", "StrobeControl",      "GammaControl",
+                                     "UserSetControl"};
+    if (!HasStrobe(D())) root.erase(root.begin() + 4);
     EXPECT_EQ(CategoryFeatures(map_, "Root"), root);
 
     std::vector<std::string> analog = {"GainRaw", "BlackLevelRaw", "ExposureMode", "ExposureTime"};
-    if (HasFrameRate(D()))
-        analog.push_back("ExposureUpdateFeature");
+    if (HasFrameRate(D())) analog.push_back("ExposureUpdateFeature");
     analog.push_back("OverlapMode");
     if (HasFrameRate(D()))
-        analog.insert(analog.end(), {"AcquisitionFrameRateRaw", "AcquisitionFrameRateMode", "AcquisitionFrameRate",
-                                     "ExposureAuto", "ExposureAutoTarget"});
+        analog.insert(analog.end(), {"AcquisitionFrameRateRaw", "AcquisitionFrameRateMode",
+                                     "AcquisitionFrameRate", "ExposureAuto", "ExposureAutoTarget"});
     if (IsColour(D()))
-        analog.insert(analog.end(), {"BalanceWhiteAuto", "BalanceRatioSelector", "BalanceRatio", "BalanceUpdateFeature"});
+        analog.insert(analog.end(),
+                      {"BalanceWhiteAuto", "BalanceRatioSelector", "BalanceRatio", "BalanceUpdateFeature"});
     EXPECT_EQ(CategoryFeatures(map_, "AnalogControl"), analog);
 
     EXPECT_EQ(CategoryFeatures(map_, "DeviceControl"),
-              (std::vector<std::string>{"DeviceVendorName", "DeviceModelName", "DeviceManufacturerInfo", "DeviceVersion",
-                                        "DeviceID", "DeviceUserID", "DeviceScanType"}));
+              (std::vector<std::string>{"DeviceVendorName", "DeviceModelName", "DeviceManufacturerInfo",
+                                        "DeviceVersion", "DeviceID", "DeviceUserID", "DeviceScanType"}));
     EXPECT_EQ(CategoryFeatures(map_, "UserSetControl"),
-              (std::vector<std::string>{"UserSetSelector", "UserSetDefaultSelector", "UserSetLoad", "UserSetSave"}));
+              (std::vector<std::string>{"UserSetSelector", "UserSetDefaultSelector", "UserSetLoad",
+                                        "UserSetSave"}));
     if (HasStrobe(D()))
-        EXPECT_EQ(CategoryFeatures(map_, "StrobeControl"),
-                  (std::vector<std::string>{"StrobeSoftwareHigh", "StrobeSoftwareLow", "StrobeMode", "StrobeSource",
-                                            "StrobeActivation", "StrobeTime", "StrobeDelay"}));
+        EXPECT_EQ(
+            CategoryFeatures(map_, "StrobeControl"),
+            (std::vector<std::string>{"StrobeSoftwareHigh", "StrobeSoftwareLow", "StrobeMode", "StrobeSource",
+                                      "StrobeActivation", "StrobeTime", "StrobeDelay"}));
     else
         EXPECT_EQ(map_.Node("StrobeControl"), nullptr);
 }
 
 const std::set<std::string> kCustomNames = {
-    "StrobeControl", "GammaControl", "GammaMode", "GammaPositionY0", "GammaPositionY1", "GammaPositionY2",
-    "GammaPositionY3", "GammaPositionY4", "GammaPositionY5", "GammaPositionY6", "GammaPositionY7",
-    "StrobeSoftwareHigh", "StrobeSoftwareLow", "StrobeMode", "StrobeSource", "StrobeActivation", "StrobeTime",
-    "StrobeDelay", "OverlapMode", "AcquisitionFrameRateMode", "AcquisitionTriggerLossCount", "ExposureAutoTarget",
-    "ExposureUpdateFeature", "BalanceUpdateFeature",
+    "StrobeControl",
+    "GammaControl",
+    "GammaMode",
+    "GammaPositionY0",
+    "GammaPositionY1",
+    "GammaPositionY2",
+    "GammaPositionY3",
+    "GammaPositionY4",
+    "GammaPositionY5",
+    "GammaPositionY6",
+    "GammaPositionY7",
+    "StrobeSoftwareHigh",
+    "StrobeSoftwareLow",
+    "StrobeMode",
+    "StrobeSource",
+    "StrobeActivation",
+    "StrobeTime",
+    "StrobeDelay",
+    "OverlapMode",
+    "AcquisitionFrameRateMode",
+    "AcquisitionTriggerLossCount",
+    "ExposureAutoTarget",
+    "ExposureUpdateFeature",
+    "BalanceUpdateFeature",
 };
 
 // Reads every feature reachable from Root and writes a valid value into every writable one, then
@@ -374,8 +423,7 @@ TEST_P(Usb2Description, EveryFeatureReadsAndWritableOnesRoundTrip) {
         GError* error = nullptr;
         ArvGcNode* node = ARV_GC_NODE(f);
         if (ARV_IS_GC_CATEGORY(node)) {
-            for (const std::string& child : CategoryFeatures(map_, name))
-                walk(child.c_str());
+            for (const std::string& child : CategoryFeatures(map_, name)) walk(child.c_str());
             return;
         }
         const bool locked = arv_gc_feature_node_is_locked(f, &error);
@@ -393,8 +441,7 @@ TEST_P(Usb2Description, EveryFeatureReadsAndWritableOnesRoundTrip) {
             auto* e = ARV_GC_ENUMERATION(node);
             EXPECT_NE(arv_gc_enumeration_get_string_value(e, &error), nullptr);
             ASSERT_TRUE(NoError(error, "read"));
-            if (!writable)
-                return;
+            if (!writable) return;
             const GSList* last = g_slist_last(const_cast<GSList*>(arv_gc_enumeration_get_entries(e)));
             ASSERT_NE(last, nullptr);
             const std::string entry = arv_gc_feature_node_get_name(ARV_GC_FEATURE_NODE(last->data));
@@ -404,8 +451,7 @@ TEST_P(Usb2Description, EveryFeatureReadsAndWritableOnesRoundTrip) {
         } else if (ARV_IS_GC_BOOLEAN(node)) {
             arv_gc_boolean_get_value(ARV_GC_BOOLEAN(node), &error);
             ASSERT_TRUE(NoError(error, "read"));
-            if (!writable)
-                return;
+            if (!writable) return;
             arv_gc_boolean_set_value(ARV_GC_BOOLEAN(node), TRUE, &error);
             ASSERT_TRUE(NoError(error, "write"));
             EXPECT_TRUE(arv_gc_boolean_get_value(ARV_GC_BOOLEAN(node), &error));
@@ -415,8 +461,7 @@ TEST_P(Usb2Description, EveryFeatureReadsAndWritableOnesRoundTrip) {
             auto* v = ARV_GC_FLOAT(node);
             arv_gc_float_get_value(v, &error);
             ASSERT_TRUE(NoError(error, "read"));
-            if (!writable)
-                return;
+            if (!writable) return;
             const double lo = arv_gc_float_get_min(v, &error), hi = arv_gc_float_get_max(v, &error);
             ASSERT_TRUE(NoError(error, "range"));
             const double value = lo + 1.0 <= hi ? lo + 1.0 : lo;
@@ -427,8 +472,7 @@ TEST_P(Usb2Description, EveryFeatureReadsAndWritableOnesRoundTrip) {
             auto* v = ARV_GC_INTEGER(node);
             arv_gc_integer_get_value(v, &error);
             ASSERT_TRUE(NoError(error, "read"));
-            if (!writable)
-                return;
+            if (!writable) return;
             const gint64 lo = arv_gc_integer_get_min(v, &error), hi = arv_gc_integer_get_max(v, &error);
             const gint64 inc = arv_gc_integer_get_inc(v, &error);
             ASSERT_TRUE(NoError(error, "range"));
@@ -521,7 +565,8 @@ TEST(InterfaceDescription, ForceIpFeaturesReachTheInterfaceRegisters) {
         ASSERT_NE(node, nullptr);
         EXPECT_EQ(arv_gc_register_get_address(ARV_GC_REGISTER(node), &gerror), r.address);
         EXPECT_EQ(arv_gc_register_get_length(ARV_GC_REGISTER(node), &gerror), r.length);
-        EXPECT_EQ(arv_gc_feature_node_get_actual_access_mode(ARV_GC_FEATURE_NODE(node)), ARV_GC_ACCESS_MODE_RW);
+        EXPECT_EQ(arv_gc_feature_node_get_actual_access_mode(ARV_GC_FEATURE_NODE(node)),
+                  ARV_GC_ACCESS_MODE_RW);
         ASSERT_TRUE(NoError(gerror, r.name));
     }
 
@@ -550,4 +595,4 @@ TEST(InterfaceDescription, ForceIpFeaturesReachTheInterfaceRegisters) {
     EXPECT_EQ(map.OutOfRange(), 0);
 }
 
-} // namespace
+}  // namespace

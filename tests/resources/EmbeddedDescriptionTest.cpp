@@ -1,11 +1,11 @@
 // The module carries the eighteen register descriptions byte for byte as they were built.
-#include "platform/Resources.h"
-
 #include <gtest/gtest.h>
 
 #include <fstream>
 #include <sstream>
 #include <string>
+
+#include "platform/Resources.h"
 
 namespace {
 
@@ -24,8 +24,10 @@ struct Embedded {
 
 std::vector<Embedded> AllDescriptions() {
     std::vector<Embedded> all;
-    for (std::uint32_t id : {104, 105, 106, 107, 108, 109, 110, 111, 112, 113, 114, 115, 116, 117, 118, 120, 121})
-        all.push_back({"DEVREGS", id, std::string(KOVON_USB2_DESCRIPTION_DIR) + "/DEVREGS_" + std::to_string(id) + ".xml"});
+    for (std::uint32_t id :
+         {104, 105, 106, 107, 108, 109, 110, 111, 112, 113, 114, 115, 116, 117, 118, 120, 121})
+        all.push_back({"DEVREGS", id,
+                       std::string(KOVON_USB2_DESCRIPTION_DIR) + "/DEVREGS_" + std::to_string(id) + ".xml"});
     all.push_back({"INTERFACES", 104, KOVON_INTERFACE_DESCRIPTION});
     return all;
 }
@@ -44,9 +46,12 @@ TEST(EmbeddedDescriptions, EqualTheBuiltFiles) {
 
 TEST(EmbeddedDescriptions, OnlyTheListedIdsExist) {
     // There is no 119, nothing past 121, and the type is part of the key.
-    for (auto [type, id] : {std::pair{"DEVREGS", 103u}, {"DEVREGS", 119u}, {"DEVREGS", 122u}, {"INTERFACES", 105u},
+    for (auto [type, id] : {std::pair{"DEVREGS", 103u},
+                            {"DEVREGS", 119u},
+                            {"DEVREGS", 122u},
+                            {"INTERFACES", 105u},
                             {"devregs", 104u}})
         EXPECT_FALSE(Kovon::Platform::FindResource(type, id)) << type << "/" << id;
 }
 
-} // namespace
+}  // namespace

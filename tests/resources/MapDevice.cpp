@@ -17,18 +17,19 @@ static GType kovon_map_device_get_type();
 
 G_DEFINE_TYPE(KovonMapDevice, kovon_map_device, ARV_TYPE_DEVICE)
 
-} // extern "C"
+}  // extern "C"
 
 namespace Kovon::Test {
 
 struct MapDeviceAccess {
-    static bool Transfer(ArvDevice* device, guint64 address, guint32 size, void* buffer, bool write, GError** error) {
+    static bool Transfer(ArvDevice* device, guint64 address, guint32 size, void* buffer, bool write,
+                         GError** error) {
         MapDevice* self = reinterpret_cast<KovonMapDevice*>(device)->owner;
         if (self == nullptr || address > self->memory_.size() || size > self->memory_.size() - address) {
-            if (self != nullptr)
-                ++self->outOfRange_;
-            g_set_error(error, ARV_DEVICE_ERROR, ARV_DEVICE_ERROR_PROTOCOL_ERROR, "address 0x%llx size %u outside the map",
-                        static_cast<unsigned long long>(address), size);
+            if (self != nullptr) ++self->outOfRange_;
+            g_set_error(error, ARV_DEVICE_ERROR, ARV_DEVICE_ERROR_PROTOCOL_ERROR,
+                        "address 0x%llx size %u outside the map", static_cast<unsigned long long>(address),
+                        size);
             return false;
         }
         if (write)
@@ -39,7 +40,7 @@ struct MapDeviceAccess {
     }
 };
 
-} // namespace Kovon::Test
+}  // namespace Kovon::Test
 
 extern "C" {
 
@@ -53,15 +54,19 @@ static gboolean kovon_map_device_write_memory(ArvDevice* device, guint64 address
     return Kovon::Test::MapDeviceAccess::Transfer(device, address, size, buffer, true, error) ? TRUE : FALSE;
 }
 
-static gboolean kovon_map_device_read_register(ArvDevice* device, guint64 address, guint32* value, GError** error) {
+static gboolean kovon_map_device_read_register(ArvDevice* device, guint64 address, guint32* value,
+                                               GError** error) {
     return kovon_map_device_read_memory(device, address, 4, value, error);
 }
 
-static gboolean kovon_map_device_write_register(ArvDevice* device, guint64 address, guint32 value, GError** error) {
+static gboolean kovon_map_device_write_register(ArvDevice* device, guint64 address, guint32 value,
+                                                GError** error) {
     return kovon_map_device_write_memory(device, address, 4, &value, error);
 }
 
-static void kovon_map_device_init(KovonMapDevice* self) { self->owner = nullptr; }
+static void kovon_map_device_init(KovonMapDevice* self) {
+    self->owner = nullptr;
+}
 
 static void kovon_map_device_class_init(KovonMapDeviceClass* klass) {
     ArvDeviceClass* device = ARV_DEVICE_CLASS(klass);
@@ -71,7 +76,7 @@ static void kovon_map_device_class_init(KovonMapDeviceClass* klass) {
     device->write_register = kovon_map_device_write_register;
 }
 
-} // extern "C"
+}  // extern "C"
 
 namespace Kovon::Test {
 
@@ -82,15 +87,13 @@ MapDevice::MapDevice(size_t mapSize) : memory_(mapSize, 0) {
 }
 
 MapDevice::~MapDevice() {
-    if (gc_ != nullptr)
-        g_object_unref(gc_);
+    if (gc_ != nullptr) g_object_unref(gc_);
     reinterpret_cast<KovonMapDevice*>(device_)->owner = nullptr;
     g_object_unref(device_);
 }
 
 bool MapDevice::Load(const std::string& xml, std::string& error) {
-    if (gc_ != nullptr)
-        g_object_unref(gc_);
+    if (gc_ != nullptr) g_object_unref(gc_);
     gc_ = arv_gc_new(device_, xml.data(), xml.size());
     if (gc_ == nullptr || arv_gc_get_node(gc_, "Root") == nullptr) {
         error = "the description did not parse into a node tree with a Root category";
@@ -103,7 +106,9 @@ bool MapDevice::Load(const std::string& xml, std::string& error) {
     return true;
 }
 
-ArvGcNode* MapDevice::Node(const char* name) const { return gc_ != nullptr ? arv_gc_get_node(gc_, name) : nullptr; }
+ArvGcNode* MapDevice::Node(const char* name) const {
+    return gc_ != nullptr ? arv_gc_get_node(gc_, name) : nullptr;
+}
 
 uint32_t MapDevice::U32(uint64_t address, bool bigEndian) const {
     const uint8_t* p = memory_.data() + address;
@@ -120,8 +125,7 @@ float MapDevice::F32(uint64_t address) const {
 
 void MapDevice::SetU32(uint64_t address, uint32_t value, bool bigEndian) {
     uint8_t* p = memory_.data() + address;
-    for (int i = 0; i < 4; ++i)
-        p[bigEndian ? 3 - i : i] = static_cast<uint8_t>(value >> (8 * i));
+    for (int i = 0; i < 4; ++i) p[bigEndian ? 3 - i : i] = static_cast<uint8_t>(value >> (8 * i));
 }
 
 void MapDevice::SetF32(uint64_t address, float value) {
@@ -134,4 +138,4 @@ void MapDevice::SetText(uint64_t address, const std::string& text) {
     std::memcpy(memory_.data() + address, text.c_str(), text.size() + 1);
 }
 
-} // namespace Kovon::Test
+}  // namespace Kovon::Test

@@ -40,4 +40,4 @@ private:
     friend struct MapDeviceAccess;
 };
 
-} // namespace Kovon::Test
+}  // namespace Kovon::Test
