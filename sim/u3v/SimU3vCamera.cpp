@@ -14,7 +14,7 @@ namespace Reg = Kovon::Tessa::CameraRegister;
 
 namespace {
 
-constexpr uint64_t kCameraBlock = 0x50000;     // width ... device text, 0x40 bytes
+constexpr uint64_t kCameraBlock = 0x50000;     // width ... device text, 0x60 bytes
 constexpr uint64_t kUserName = W::Abrm::kUserDefinedName;
 
 uint32_t BytesPerPixel(uint32_t pixelFormat) { return ((pixelFormat >> 16) & 0xFF) / 8; }
@@ -28,7 +28,7 @@ SimU3vCamera::SimU3vCamera(const KovonSimU3VOptions& o) : options_(o), serial_(o
 
     regions_.push_back({0, std::vector<uint8_t>(0x1000, 0)});
     regions_.push_back({Reg::kDeviceLevel, std::vector<uint8_t>(4, 0)});
-    regions_.push_back({kCameraBlock, std::vector<uint8_t>(0x40, 0)});
+    regions_.push_back({kCameraBlock, std::vector<uint8_t>(0x60, 0)});
     regions_.push_back({Reg::kMaxTransferSize, std::vector<uint8_t>(4, 0)});
 
     // ABRM

@@ -287,16 +287,14 @@ struct Control : Handle {
         if (r == Result::kOk) r = ReadU64(Wire::Abrm::kManifestTableAddress, manifestAddress);
         if (r != Result::kOk) return r;
         responseMs = std::clamp<unsigned>(responseTime, kMinResponseMs, kMaxResponseMs);
-        uint8_t s[Wire::Sbrm::kSize];
-        if ((r = Read(sbrm, sizeof s, s)) != Result::kOk) return r;
-        ByteReader rd(s, sizeof s);
-        rd.Skip(Wire::Sbrm::kMaxCommandTransferLength);
-        const uint32_t maxCmd = rd.U32();
-        const uint32_t maxAckLen = rd.U32();
-        streamChannels = rd.U32();
-        sirmAddress = rd.U64();
-        rd.U32();
-        eirmAddress = rd.U64();
+        // Field by field: until the SBRM is known, every read must fit the smallest acknowledgement.
+        uint32_t maxCmd = 0, maxAckLen = 0;
+        if ((r = ReadU32(sbrm + Wire::Sbrm::kMaxCommandTransferLength, maxCmd)) != Result::kOk ||
+            (r = ReadU32(sbrm + Wire::Sbrm::kMaxAckTransferLength, maxAckLen)) != Result::kOk ||
+            (r = ReadU32(sbrm + Wire::Sbrm::kNumberOfStreamChannels, streamChannels)) != Result::kOk ||
+            (r = ReadU64(sbrm + Wire::Sbrm::kSirmAddress, sirmAddress)) != Result::kOk ||
+            (r = ReadU64(sbrm + Wire::Sbrm::kEirmAddress, eirmAddress)) != Result::kOk)
+            return r;
         if (maxCmd < kMinCommandLength || maxAckLen < kMinAckLength || maxCmd > kMaxTransferLength ||
             maxAckLen > kMaxTransferLength)
             return Result::kBadRegisterMap;
