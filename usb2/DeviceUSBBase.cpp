@@ -31,7 +31,10 @@ CDeviceUSBBase::CDeviceUSBBase() {
 CDeviceUSBBase::CDeviceUSBBase(Lumora::INewSystem* system, Lumora::INewInterface* parentInterface,
                                const UsbDeviceTexts& texts)
     : system_(system), interface_(parentInterface), texts_(texts) {
-    if (!texts_.instanceName.empty()) channel_ = std::make_unique<CEzusb>();
+    if (!texts_.instanceName.empty()) {
+        channel_ = std::make_unique<CEzusb>();
+        channel_->SetDeviceName(texts_.instanceName.c_str());
+    }
 }
 
 CDeviceUSBBase::~CDeviceUSBBase() {

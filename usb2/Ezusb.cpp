@@ -57,13 +57,18 @@ CEzusb::SharedHandle CEzusb::OpenPath(uint32_t& error) const {
     return SharedHandle(OpenDriverPath(path.c_str(), error));
 }
 
-bool CEzusb::Open(const char* name) {
+bool CEzusb::SetDeviceName(const char* name) {
     std::memset(deviceName_, 0, sizeof deviceName_);
-    if (name == nullptr || std::strlen(name) > kMaxNameLength) {
+    if (name == nullptr || std::strlen(name) > kMaxNameLength) return false;
+    std::memcpy(deviceName_, name, std::strlen(name));
+    return true;
+}
+
+bool CEzusb::Open(const char* name) {
+    if (!SetDeviceName(name)) {
         SetHandle(nullptr);
         return false;
     }
-    std::memcpy(deviceName_, name, std::strlen(name));
     if (!Reopen()) return false;
     return GetUsbVersion() == 1;
 }

@@ -51,6 +51,9 @@ public:
     // version test fails the handle stays open until Close or destruction. A null name, or one of
     // 60 characters or more, is refused: false, no name stored, no handle.
     bool Open(const char* name);
+    // Stores the instance name without opening it (a channel that Reopen opens later). A null name
+    // or one of 60 characters or more is refused: false, and the name is left empty.
+    bool SetDeviceName(const char* name);
     // Opens the stored name again without a version test; true if a handle was obtained. A handle
     // already held is replaced.
     bool Reopen();
