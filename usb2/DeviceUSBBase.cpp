@@ -55,7 +55,7 @@ bool CDeviceUSBBase::Create_Mutex() {
     mutexAlreadyExisted_ = false;
     // A name that cannot be taken for any reason counts as taken: two objects must never both
     // believe they hold the camera.
-    mutexAlreadyExisted_ = mutex_.Create(texts_.deviceName) != DeviceMutex::Result::Created;
+    mutexAlreadyExisted_ = mutex_.Create(texts_.deviceName) != Platform::NamedMutex::Result::Created;
     return true;
 }
 

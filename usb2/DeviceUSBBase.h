@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "Lumora/Lumora.h"
-#include "usb2/DeviceMutex.h"
+#include "platform/NamedMutex.h"
 #include "usb2/Ezusb.h"
 
 namespace Kovon {
@@ -94,7 +94,7 @@ private:
     std::vector<Lumora::INewStream*> streamList_;
     std::vector<Lumora::INewStream*> addList_;
     std::unique_ptr<CEzusb> channel_;
-    DeviceMutex mutex_;
+    Platform::NamedMutex mutex_;
     bool mutexAlreadyExisted_ = false;
     uint32_t deviceScanType_ = 0;
     UsbDeviceTexts texts_;

@@ -1,10 +1,9 @@
 #include "usb2/Ezusb.h"
 
-#include <chrono>
 #include <cstring>
 #include <string>
-#include <thread>
 
+#include "platform/Clock.h"
 #include "usb2/driver/EzusbRecords.h"
 
 namespace Kovon {
@@ -12,9 +11,7 @@ namespace {
 
 constexpr uint16_t kWriteFlag = 0x8000;
 
-void SleepMilliseconds(unsigned milliseconds) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
-}
+void SleepMilliseconds(unsigned milliseconds) { Platform::Sleep(milliseconds); }
 
 }  // namespace
 
