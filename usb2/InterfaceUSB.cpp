@@ -1,7 +1,10 @@
 #include "usb2/InterfaceUSB.h"
 
 #include <cstdio>
+#include <cstddef>
 #include <memory>
+#include <utility>
+#include <vector>
 
 #include "system/TreeText.h"
 #include "usb2/DeviceUSBBase.h"
@@ -147,25 +150,25 @@ int CInterfaceUSB::UpdateDeviceList(unsigned /*timeoutMs*/) {
     std::vector<Lumora::INewDevice*> old;
     old.swap(deviceList_);
 
-    // Cameras that stayed (same device name on the same instance) keep their order.
-    auto sameCamera = [](Lumora::INewDevice* a, Lumora::INewDevice* b) {
-        return DeviceInfoText(a, 1, kMergeTextSize) == DeviceInfoText(b, 1, kMergeTextSize) &&
-               DeviceInfoText(a, 10, kMergeTextSize) == DeviceInfoText(b, 10, kMergeTextSize);
+    // Cameras that stayed (same device name on the same instance) keep their order. Each entry's
+    // two texts are read once.
+    using Key = std::pair<std::string, std::string>;
+    auto keyOf = [](Lumora::INewDevice* device) {
+        return Key(DeviceInfoText(device, 1, kMergeTextSize), DeviceInfoText(device, 10, kMergeTextSize));
     };
+    std::vector<Key> foundKeys;
+    for (Lumora::INewDevice* device : found) foundKeys.push_back(keyOf(device));
     for (auto o = old.begin(); o != old.end();) {
-        auto partner = found.end();
-        for (auto f = found.begin(); f != found.end(); ++f) {
-            if (sameCamera(*o, *f)) {
-                partner = f;
-                break;
-            }
-        }
-        if (partner == found.end()) {
+        const Key key = keyOf(*o);
+        size_t partner = 0;
+        while (partner < found.size() && foundKeys[partner] != key) ++partner;
+        if (partner == found.size()) {
             ++o;
             continue;
         }
-        deviceList_.push_back(*partner);
-        found.erase(partner);
+        deviceList_.push_back(found[partner]);
+        found.erase(found.begin() + static_cast<std::ptrdiff_t>(partner));
+        foundKeys.erase(foundKeys.begin() + static_cast<std::ptrdiff_t>(partner));
         delete *o;
         o = old.erase(o);
     }
