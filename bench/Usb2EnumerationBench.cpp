@@ -30,7 +30,8 @@ void GetNumDevices(benchmark::State& state) {
         char name[64];
         Lumora::u64 size = sizeof name;
         Lumora::IDevice* device = nullptr;
-        if (usb.GetDeviceName(i, name, size) == 0 && usb.OpenDevice(name, device) == 0) devices.push_back(device);
+        if (usb.GetDeviceName(i, name, size) == 0 && usb.OpenDevice(name, device) == 0)
+            devices.push_back(device);
     }
     if (count != cameras || devices.size() != opened) state.SkipWithError("cameras not listed or not opened");
 
@@ -52,7 +53,8 @@ void GetNumDevices(benchmark::State& state) {
     const auto n = static_cast<uint64_t>(state.iterations());
     const bool exact = traffic.openAttempts == n * (64 + closed) && traffic.opens == n * (cameras + closed) &&
                        traffic.descriptorRequests == n * (cameras + closed) &&
-                       traffic.registerRequests == n * 4 * closed && traffic.bulkReads == 0 && traffic.aborts == 0;
+                       traffic.registerRequests == n * 4 * closed && traffic.bulkReads == 0 &&
+                       traffic.aborts == 0;
     state.counters["asDescribed"] = exact ? 1 : 0;
 
     for (Lumora::IDevice* device : devices) device->Release();

@@ -85,14 +85,30 @@ void CDeviceUSBBase::CloseDriver() {
 int CDeviceUSBBase::GetInfo(Lumora::u64 id, void* buffer, Lumora::u64& size) {
     return GuardedCall([&] {
         switch (id) {
-            case 0: CopyParamString(buffer, &size, texts_.firmwareVersion); return 0;
-            case 1: CopyParamString(buffer, &size, texts_.deviceName); return 0;
-            case 2: CopyParamString(buffer, &size, texts_.versionText); return 0;
-            case 3: CopyParamString(buffer, &size, texts_.vendorName); return 0;
-            case 4: CopyParamString(buffer, &size, texts_.modelName); return 0;
-            case 5: CopyParamString(buffer, &size, texts_.vendorInfo); return 0;
-            case 6: CopyParamBytes(buffer, &size, &deviceScanType_, sizeof deviceScanType_); return 0;
-            case 7: CopyParamString(buffer, &size, texts_.serialNumber); return 0;
+            case 0:
+                CopyParamString(buffer, &size, texts_.firmwareVersion);
+                return 0;
+            case 1:
+                CopyParamString(buffer, &size, texts_.deviceName);
+                return 0;
+            case 2:
+                CopyParamString(buffer, &size, texts_.versionText);
+                return 0;
+            case 3:
+                CopyParamString(buffer, &size, texts_.vendorName);
+                return 0;
+            case 4:
+                CopyParamString(buffer, &size, texts_.modelName);
+                return 0;
+            case 5:
+                CopyParamString(buffer, &size, texts_.vendorInfo);
+                return 0;
+            case 6:
+                CopyParamBytes(buffer, &size, &deviceScanType_, sizeof deviceScanType_);
+                return 0;
+            case 7:
+                CopyParamString(buffer, &size, texts_.serialNumber);
+                return 0;
             case 8: {
                 char location[512];
                 std::snprintf(location, sizeof location, "Local:%s.xml;%llx;%llx", texts_.modelName.c_str(),
@@ -101,38 +117,61 @@ int CDeviceUSBBase::GetInfo(Lumora::u64 id, void* buffer, Lumora::u64& size) {
                 CopyParamString(buffer, &size, location);
                 return 0;
             }
-            case 9: CopyParamBytes(buffer, &size, &kOneConstant, sizeof kOneConstant); return 0;
-            case 10: CopyParamString(buffer, &size, texts_.instanceName); return 0;
-            case 11: return 0;  // no camera index: nothing is touched
-            case 13: CopyParamString(buffer, &size, kTransportLayerType); return 0;
-            default: return static_cast<int>(GC_ERR_NOT_IMPLEMENTED);
+            case 9:
+                CopyParamBytes(buffer, &size, &kOneConstant, sizeof kOneConstant);
+                return 0;
+            case 10:
+                CopyParamString(buffer, &size, texts_.instanceName);
+                return 0;
+            case 11:
+                return 0;  // no camera index: nothing is touched
+            case 13:
+                CopyParamString(buffer, &size, kTransportLayerType);
+                return 0;
+            default:
+                return static_cast<int>(GC_ERR_NOT_IMPLEMENTED);
         }
     });
 }
 
 // Feature access arrives with the device parameters; until then no address is served.
-int CDeviceUSBBase::SetParam(Lumora::u64, void*, Lumora::u64&) { return channel_ ? GC_ERR_NOT_IMPLEMENTED : 0; }
-int CDeviceUSBBase::GetParam(Lumora::u64, void*, Lumora::u64&) { return channel_ ? GC_ERR_NOT_IMPLEMENTED : 0; }
-int CDeviceUSBBase::SetValue(Lumora::u64, void*, Lumora::u64&) { return GC_ERR_NOT_IMPLEMENTED; }
-int CDeviceUSBBase::GetValue(Lumora::u64, void*, Lumora::u64&) { return GC_ERR_NOT_IMPLEMENTED; }
+int CDeviceUSBBase::SetParam(Lumora::u64, void*, Lumora::u64&) {
+    return channel_ ? GC_ERR_NOT_IMPLEMENTED : 0;
+}
+int CDeviceUSBBase::GetParam(Lumora::u64, void*, Lumora::u64&) {
+    return channel_ ? GC_ERR_NOT_IMPLEMENTED : 0;
+}
+int CDeviceUSBBase::SetValue(Lumora::u64, void*, Lumora::u64&) {
+    return GC_ERR_NOT_IMPLEMENTED;
+}
+int CDeviceUSBBase::GetValue(Lumora::u64, void*, Lumora::u64&) {
+    return GC_ERR_NOT_IMPLEMENTED;
+}
 
-int CDeviceUSBBase::RegisterEventCallBack(Lumora::EventCallBack, void*) { return 0; }
+int CDeviceUSBBase::RegisterEventCallBack(Lumora::EventCallBack, void*) {
+    return 0;
+}
 
 unsigned CDeviceUSBBase::Release() {
     delete this;
     return 0;
 }
 
-unsigned CDeviceUSBBase::Share() { return 0; }
+unsigned CDeviceUSBBase::Share() {
+    return 0;
+}
 
-void CDeviceUSBBase::ReleaseChild(void* child) { RemoveFirst(addList_, child); }
+void CDeviceUSBBase::ReleaseChild(void* child) {
+    RemoveFirst(addList_, child);
+}
 
 // Streams.
 
 void CDeviceUSBBase::UpdateStreamList() {
     // The camera has one stream; an entry that is already listed stays, a missing one is added.
     auto fresh = std::make_unique<CStreamUSBPlaceholder>();
-    if (FindStream(streamList_, CStreamUSBPlaceholder::kName) == nullptr) streamList_.push_back(fresh.release());
+    if (FindStream(streamList_, CStreamUSBPlaceholder::kName) == nullptr)
+        streamList_.push_back(fresh.release());
     streamListBuilt_ = true;
 }
 

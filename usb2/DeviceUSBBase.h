@@ -40,7 +40,8 @@ public:
 
     CDeviceUSBBase();
     // Stores the parents and the texts; makes a closed channel when the instance name is set.
-    CDeviceUSBBase(Lumora::INewSystem* system, Lumora::INewInterface* parentInterface, const UsbDeviceTexts& texts);
+    CDeviceUSBBase(Lumora::INewSystem* system, Lumora::INewInterface* parentInterface,
+                   const UsbDeviceTexts& texts);
     CDeviceUSBBase(const CDeviceUSBBase&) = delete;
     CDeviceUSBBase& operator=(const CDeviceUSBBase&) = delete;
     ~CDeviceUSBBase() override;
@@ -86,7 +87,8 @@ protected:
 
 private:
     std::string StreamName(unsigned index);
-    Lumora::INewStream* FindStream(const std::vector<Lumora::INewStream*>& list, const std::string& name) const;
+    Lumora::INewStream* FindStream(const std::vector<Lumora::INewStream*>& list,
+                                   const std::string& name) const;
 
     Lumora::INewSystem* system_ = nullptr;
     Lumora::INewInterface* interface_ = nullptr;

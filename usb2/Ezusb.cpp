@@ -11,16 +11,22 @@ namespace {
 
 constexpr uint16_t kWriteFlag = 0x8000;
 
-void SleepMilliseconds(unsigned milliseconds) { Platform::Sleep(milliseconds); }
+void SleepMilliseconds(unsigned milliseconds) {
+    Platform::Sleep(milliseconds);
+}
 
 }  // namespace
 
 int EzusbStatusOfDriverError(uint32_t error) {
     switch (error) {
-        case kDriverOk: return kEzusbOk;
-        case kDriverGenFailure: return kEzusbNotFunctioning;
-        case kDriverNotConnected: return kEzusbNotConnected;
-        default: return kEzusbFailed;
+        case kDriverOk:
+            return kEzusbOk;
+        case kDriverGenFailure:
+            return kEzusbNotFunctioning;
+        case kDriverNotConnected:
+            return kEzusbNotConnected;
+        default:
+            return kEzusbFailed;
     }
 }
 
@@ -44,9 +50,13 @@ void CEzusb::SetHandle(SharedHandle handle) {
     handle_ = std::move(handle);
 }
 
-void CEzusb::Close() { SetHandle(nullptr); }
+void CEzusb::Close() {
+    SetHandle(nullptr);
+}
 
-bool CEzusb::IsOpen() const { return CurrentHandle() != nullptr; }
+bool CEzusb::IsOpen() const {
+    return CurrentHandle() != nullptr;
+}
 
 CEzusb::SharedHandle CEzusb::OpenPath(uint32_t& error) const {
     std::string path = kDevicePathPrefix;
@@ -98,7 +108,8 @@ int CEzusb::WordRequest(const SharedHandle& handle, uint16_t address, uint16_t d
     uint32_t error;
     {
         std::lock_guard<std::mutex> guard(requestLock_);
-        error = handle->IoControl(kVendorRequestCode, record.data(), record.size(), answer, sizeof answer, returned);
+        error = handle->IoControl(kVendorRequestCode, record.data(), record.size(), answer, sizeof answer,
+                                  returned);
     }
     if (error != kDriverOk) return EzusbStatusOfDriverError(error);
     return returned == sizeof answer ? kEzusbOk : kEzusbFailed;

@@ -90,7 +90,7 @@ private:
     char deviceName_[kNameFieldSize];
     mutable std::mutex handleLock_;  // guards handle_ itself, never held during I/O
     SharedHandle handle_;
-    std::mutex requestLock_;         // one vendor request at a time
+    std::mutex requestLock_;  // one vendor request at a time
     SleepFunction sleep_;
 };
 

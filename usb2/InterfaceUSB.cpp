@@ -1,7 +1,7 @@
 #include "usb2/InterfaceUSB.h"
 
-#include <cstdio>
 #include <cstddef>
+#include <cstdio>
 #include <memory>
 #include <utility>
 #include <vector>
@@ -38,7 +38,9 @@ CInterfaceUSB::CInterfaceUSB(Lumora::INewSystem* parent, const std::string& name
                              const std::string& description)
     : CInterfaceBase(parent, name, type, description, "Custom") {}
 
-CInterfaceUSB::~CInterfaceUSB() { ReleaseChildren(); }
+CInterfaceUSB::~CInterfaceUSB() {
+    ReleaseChildren();
+}
 
 char CInterfaceUSB::GetASCII(unsigned value) {
     if (value >= 1 && value <= 9) return static_cast<char>('0' + value);

@@ -8,82 +8,98 @@ namespace Kovon {
 
 class KOVON_API CDeviceRTGA47E : public CDeviceUSBBase {  // RT-GA47E
 public:
-    CDeviceRTGA47E(Lumora::INewSystem* system, Lumora::INewInterface* parentInterface, const UsbDeviceTexts& texts);
+    CDeviceRTGA47E(Lumora::INewSystem* system, Lumora::INewInterface* parentInterface,
+                   const UsbDeviceTexts& texts);
 };
 
 class KOVON_API CDeviceRTGA46E : public CDeviceUSBBase {  // RT-GA46E
 public:
-    CDeviceRTGA46E(Lumora::INewSystem* system, Lumora::INewInterface* parentInterface, const UsbDeviceTexts& texts);
+    CDeviceRTGA46E(Lumora::INewSystem* system, Lumora::INewInterface* parentInterface,
+                   const UsbDeviceTexts& texts);
 };
 
 class KOVON_API CDeviceRTGB47E : public CDeviceUSBBase {  // RT-GB47E
 public:
-    CDeviceRTGB47E(Lumora::INewSystem* system, Lumora::INewInterface* parentInterface, const UsbDeviceTexts& texts);
+    CDeviceRTGB47E(Lumora::INewSystem* system, Lumora::INewInterface* parentInterface,
+                   const UsbDeviceTexts& texts);
 };
 
 class KOVON_API CDeviceRTGC46E : public CDeviceUSBBase {  // RT-GC46E
 public:
-    CDeviceRTGC46E(Lumora::INewSystem* system, Lumora::INewInterface* parentInterface, const UsbDeviceTexts& texts);
+    CDeviceRTGC46E(Lumora::INewSystem* system, Lumora::INewInterface* parentInterface,
+                   const UsbDeviceTexts& texts);
 };
 
 class KOVON_API CDeviceRTGC47E : public CDeviceUSBBase {  // RT-GC47E
 public:
-    CDeviceRTGC47E(Lumora::INewSystem* system, Lumora::INewInterface* parentInterface, const UsbDeviceTexts& texts);
+    CDeviceRTGC47E(Lumora::INewSystem* system, Lumora::INewInterface* parentInterface,
+                   const UsbDeviceTexts& texts);
 };
 
 class KOVON_API CDeviceRTGD48E : public CDeviceUSBBase {  // RT-GD48E
 public:
-    CDeviceRTGD48E(Lumora::INewSystem* system, Lumora::INewInterface* parentInterface, const UsbDeviceTexts& texts);
+    CDeviceRTGD48E(Lumora::INewSystem* system, Lumora::INewInterface* parentInterface,
+                   const UsbDeviceTexts& texts);
 };
 
 class KOVON_API CDeviceRTGE45E : public CDeviceUSBBase {  // RT-GE45E
 public:
-    CDeviceRTGE45E(Lumora::INewSystem* system, Lumora::INewInterface* parentInterface, const UsbDeviceTexts& texts);
+    CDeviceRTGE45E(Lumora::INewSystem* system, Lumora::INewInterface* parentInterface,
+                   const UsbDeviceTexts& texts);
 };
 
 class KOVON_API CDeviceRTKA47E : public CDeviceUSBBase {  // RT-KA47E
 public:
-    CDeviceRTKA47E(Lumora::INewSystem* system, Lumora::INewInterface* parentInterface, const UsbDeviceTexts& texts);
+    CDeviceRTKA47E(Lumora::INewSystem* system, Lumora::INewInterface* parentInterface,
+                   const UsbDeviceTexts& texts);
 };
 
 class KOVON_API CDeviceRTKA46E : public CDeviceUSBBase {  // RT-KA46E
 public:
-    CDeviceRTKA46E(Lumora::INewSystem* system, Lumora::INewInterface* parentInterface, const UsbDeviceTexts& texts);
+    CDeviceRTKA46E(Lumora::INewSystem* system, Lumora::INewInterface* parentInterface,
+                   const UsbDeviceTexts& texts);
 };
 
 class KOVON_API CDeviceRTKB47E : public CDeviceUSBBase {  // RT-KB47E
 public:
-    CDeviceRTKB47E(Lumora::INewSystem* system, Lumora::INewInterface* parentInterface, const UsbDeviceTexts& texts);
+    CDeviceRTKB47E(Lumora::INewSystem* system, Lumora::INewInterface* parentInterface,
+                   const UsbDeviceTexts& texts);
 };
 
 class KOVON_API CDeviceRTKC47E : public CDeviceUSBBase {  // RT-KC47E
 public:
-    CDeviceRTKC47E(Lumora::INewSystem* system, Lumora::INewInterface* parentInterface, const UsbDeviceTexts& texts);
+    CDeviceRTKC47E(Lumora::INewSystem* system, Lumora::INewInterface* parentInterface,
+                   const UsbDeviceTexts& texts);
 };
 
 class KOVON_API CDeviceRTKD48E : public CDeviceUSBBase {  // RT-KD48E
 public:
-    CDeviceRTKD48E(Lumora::INewSystem* system, Lumora::INewInterface* parentInterface, const UsbDeviceTexts& texts);
+    CDeviceRTKD48E(Lumora::INewSystem* system, Lumora::INewInterface* parentInterface,
+                   const UsbDeviceTexts& texts);
 };
 
 class KOVON_API CDeviceRTKE45E : public CDeviceUSBBase {  // RT-KE45E
 public:
-    CDeviceRTKE45E(Lumora::INewSystem* system, Lumora::INewInterface* parentInterface, const UsbDeviceTexts& texts);
+    CDeviceRTKE45E(Lumora::INewSystem* system, Lumora::INewInterface* parentInterface,
+                   const UsbDeviceTexts& texts);
 };
 
 class KOVON_API CDevicePQL582H : public CDeviceUSBBase {  // PQ-L582H
 public:
-    CDevicePQL582H(Lumora::INewSystem* system, Lumora::INewInterface* parentInterface, const UsbDeviceTexts& texts);
+    CDevicePQL582H(Lumora::INewSystem* system, Lumora::INewInterface* parentInterface,
+                   const UsbDeviceTexts& texts);
 };
 
 class KOVON_API CDeviceRTGA47EP : public CDeviceUSBBase {  // RT-GA47E-P
 public:
-    CDeviceRTGA47EP(Lumora::INewSystem* system, Lumora::INewInterface* parentInterface, const UsbDeviceTexts& texts);
+    CDeviceRTGA47EP(Lumora::INewSystem* system, Lumora::INewInterface* parentInterface,
+                    const UsbDeviceTexts& texts);
 };
 
 class KOVON_API CDeviceRTKA47EP : public CDeviceUSBBase {  // RT-KA47E-P
 public:
-    CDeviceRTKA47EP(Lumora::INewSystem* system, Lumora::INewInterface* parentInterface, const UsbDeviceTexts& texts);
+    CDeviceRTKA47EP(Lumora::INewSystem* system, Lumora::INewInterface* parentInterface,
+                    const UsbDeviceTexts& texts);
 };
 
 }  // namespace Kovon

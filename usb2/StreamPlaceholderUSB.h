@@ -12,7 +12,8 @@ public:
 
     CStreamUSBPlaceholder() = default;
     // An opened stream: 'device' is its parent's link, called with this stream when it ends.
-    CStreamUSBPlaceholder(Lumora::INewSystem* system, Lumora::INewInterface* parentInterface, Lumora::INewDevice* device);
+    CStreamUSBPlaceholder(Lumora::INewSystem* system, Lumora::INewInterface* parentInterface,
+                          Lumora::INewDevice* device);
     ~CStreamUSBPlaceholder() override;
 
     int Acquire(ACQ_START_FLAGS flags, Lumora::u64 count) override;

@@ -1,11 +1,10 @@
 // The exported simulator API: a table of the simulated cameras plugged in at the 64 driver
 // instances of this process, each registered with the driver seam under its instance name.
-#include "KovonSim/SimUsb2.h"
-
 #include <array>
 #include <memory>
 #include <mutex>
 
+#include "KovonSim/SimUsb2.h"
 #include "sim/usb2/SimUsb2Driver.h"
 #include "usb2/driver/InstanceNames.h"
 
@@ -41,7 +40,9 @@ int WithCamera(unsigned instance, Fn&& fn) {
     return sim->WithCamera(fn);
 }
 
-bool ValidRegister(unsigned short address) { return address < 0x8000 && (address & 1) == 0; }
+bool ValidRegister(unsigned short address) {
+    return address < 0x8000 && (address & 1) == 0;
+}
 
 }  // namespace
 

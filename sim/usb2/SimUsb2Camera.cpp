@@ -17,8 +17,7 @@ constexpr uint16_t kSimProductId = 0x1004;
 
 }  // namespace
 
-SimUsb2Camera::SimUsb2Camera(const SimUsb2Config& config)
-    : config_(config), registers_(0x8000 / 2, 0) {
+SimUsb2Camera::SimUsb2Camera(const SimUsb2Config& config) : config_(config), registers_(0x8000 / 2, 0) {
     for (size_t i = 0; i < 3; ++i) {
         registers_[IndexOf(static_cast<uint16_t>(kSerialRegister + 2 * i))] =
             static_cast<uint16_t>(config.serial[2 * i] | (config.serial[2 * i + 1] << 8));
@@ -38,22 +37,32 @@ uint32_t SimUsb2Camera::GetDeviceDescriptor(uint8_t* out, size_t size, size_t& r
     if (!connected_) return kDriverNotConnected;
     if (out == nullptr || size < kDeviceDescriptorSize) return kDriverInvalidParameter;
     const uint8_t descriptor[kDeviceDescriptorSize] = {
-        18, 1,  // bLength, bDescriptorType DEVICE
-        static_cast<uint8_t>(config_.usbRelease & 0xFF), static_cast<uint8_t>(config_.usbRelease >> 8),
-        0xFF, 0xFF, 0xFF, 64,  // vendor-specific class, subclass, protocol; ep0 packet size
-        static_cast<uint8_t>(kSimVendorId & 0xFF), static_cast<uint8_t>(kSimVendorId >> 8),
-        static_cast<uint8_t>(kSimProductId & 0xFF), static_cast<uint8_t>(kSimProductId >> 8),
-        static_cast<uint8_t>(config_.firmware & 0xFF), static_cast<uint8_t>(config_.firmware >> 8),
-        0, 0, 0,  // no string descriptors
-        1,        // one configuration
+        18,
+        1,  // bLength, bDescriptorType DEVICE
+        static_cast<uint8_t>(config_.usbRelease & 0xFF),
+        static_cast<uint8_t>(config_.usbRelease >> 8),
+        0xFF,
+        0xFF,
+        0xFF,
+        64,  // vendor-specific class, subclass, protocol; ep0 packet size
+        static_cast<uint8_t>(kSimVendorId & 0xFF),
+        static_cast<uint8_t>(kSimVendorId >> 8),
+        static_cast<uint8_t>(kSimProductId & 0xFF),
+        static_cast<uint8_t>(kSimProductId >> 8),
+        static_cast<uint8_t>(config_.firmware & 0xFF),
+        static_cast<uint8_t>(config_.firmware >> 8),
+        0,
+        0,
+        0,  // no string descriptors
+        1,  // one configuration
     };
     std::memcpy(out, descriptor, sizeof descriptor);
     returned = sizeof descriptor;
     return kDriverOk;
 }
 
-uint32_t SimUsb2Camera::ControlIn(const uint8_t* setup, size_t setupSize, uint8_t* data,
-                                  size_t dataSize, size_t& returned) {
+uint32_t SimUsb2Camera::ControlIn(const uint8_t* setup, size_t setupSize, uint8_t* data, size_t dataSize,
+                                  size_t& returned) {
     returned = 0;
     ++counters_.registerRequests;
     if (!connected_) return kDriverNotConnected;
@@ -90,9 +99,13 @@ uint32_t SimUsb2Camera::BeginBulkRead() {
     return connected_ ? kDriverOk : kDriverNotConnected;
 }
 
-uint16_t SimUsb2Camera::Peek(uint16_t address) const { return registers_[IndexOf(address)]; }
+uint16_t SimUsb2Camera::Peek(uint16_t address) const {
+    return registers_[IndexOf(address)];
+}
 
-void SimUsb2Camera::Poke(uint16_t address, uint16_t value) { registers_[IndexOf(address)] = value; }
+void SimUsb2Camera::Poke(uint16_t address, uint16_t value) {
+    registers_[IndexOf(address)] = value;
+}
 
 uint16_t SimUsb2Camera::ReadRegister(uint16_t address) {
     const uint16_t reg = static_cast<uint16_t>(address & 0x7FFE);

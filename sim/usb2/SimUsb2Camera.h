@@ -61,7 +61,7 @@ public:
 
     // Faults.
     void FailNextRequests(uint32_t count) { failRequests_ = count; }  // error 31
-    void SetConnected(bool connected) { connected_ = connected; }      // false: error 1167
+    void SetConnected(bool connected) { connected_ = connected; }     // false: error 1167
     bool Connected() const { return connected_; }
     void WrongEchoOnNextRequest() { wrongEcho_ = true; }
     // 0x45A reads 1 for the next 'reads' reads (kBusyForever: never idle), then 0.

@@ -63,8 +63,8 @@ bool SimUsb2Instance::IsPipeOne(const void* in, size_t inSize) {
     return pipe == kBulkInPipe;
 }
 
-uint32_t SimUsb2Instance::IoControl(uint32_t code, const void* in, size_t inSize, void* out,
-                                    size_t outSize, size_t& returned) {
+uint32_t SimUsb2Instance::IoControl(uint32_t code, const void* in, size_t inSize, void* out, size_t outSize,
+                                    size_t& returned) {
     returned = 0;
     switch (code) {
         case kGetDeviceDescriptorCode: {
@@ -77,7 +77,8 @@ uint32_t SimUsb2Instance::IoControl(uint32_t code, const void* in, size_t inSize
             if (!DecodeVendorRequest(in, inSize, request) || outSize > 0xFFFF) return kDriverInvalidParameter;
             const auto setup = SetupPacketOf(request, static_cast<uint16_t>(outSize));
             std::lock_guard<std::mutex> guard(lock_);
-            return camera_.ControlIn(setup.data(), setup.size(), static_cast<uint8_t*>(out), outSize, returned);
+            return camera_.ControlIn(setup.data(), setup.size(), static_cast<uint8_t*>(out), outSize,
+                                     returned);
         }
         case kBulkReadCode:
             if (!IsPipeOne(in, inSize) || (out == nullptr && outSize != 0)) return kDriverInvalidParameter;

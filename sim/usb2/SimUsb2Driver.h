@@ -21,8 +21,7 @@
 
 namespace Kovon::Sim {
 
-class SimUsb2Instance final : public IDriverInstance,
-                              public std::enable_shared_from_this<SimUsb2Instance> {
+class SimUsb2Instance final : public IDriverInstance, public std::enable_shared_from_this<SimUsb2Instance> {
 public:
     explicit SimUsb2Instance(const SimUsb2Config& config);
 

@@ -32,8 +32,14 @@ struct Answer {
 
 // One register request as it travels on the wire: address and data high byte first.
 Answer Request(SimUsb2Camera& camera, uint16_t address, uint16_t data = 0) {
-    const uint8_t setup[8] = {0xC0, 0xB0, static_cast<uint8_t>(address >> 8), static_cast<uint8_t>(address),
-                              static_cast<uint8_t>(data >> 8), static_cast<uint8_t>(data), 4, 0};
+    const uint8_t setup[8] = {0xC0,
+                              0xB0,
+                              static_cast<uint8_t>(address >> 8),
+                              static_cast<uint8_t>(address),
+                              static_cast<uint8_t>(data >> 8),
+                              static_cast<uint8_t>(data),
+                              4,
+                              0};
     Answer answer;
     size_t returned = 0;
     answer.error = camera.ControlIn(setup, sizeof setup, answer.bytes.data(), answer.bytes.size(), returned);
@@ -50,9 +56,8 @@ TEST(SimUsb2Camera, AnswersEchoTheAddressAndCarryDataHighByteFirst) {
         std::array<uint8_t, 4> expected;
     };
     const Case cases[] = {
-        {0x0206, 0, {0x02, 0x06, 0x34, 0x12}},       // serial b0, b1: word 0x3412
-        {0x0208, 0, {0x02, 0x08, 0x78, 0x56}},
-        {0x020A, 0, {0x02, 0x0A, 0xBC, 0x9A}},
+        {0x0206, 0, {0x02, 0x06, 0x34, 0x12}},  // serial b0, b1: word 0x3412
+        {0x0208, 0, {0x02, 0x08, 0x78, 0x56}},      {0x020A, 0, {0x02, 0x0A, 0xBC, 0x9A}},
         {0x020C, 0, {0x02, 0x0C, 0x12, 0x03}},       // firmware 0x1203
         {0x8434, 0x0280, {0x84, 0x34, 0x02, 0x80}},  // write 640 to 0x434
         {0x0434, 0, {0x04, 0x34, 0x02, 0x80}},       // and read it back
@@ -100,7 +105,8 @@ TEST(SimUsb2Camera, Faults) {
 
     camera.WrongEchoOnNextRequest();
     Answer answer = Request(camera, 0x206);
-    EXPECT_EQ((std::array<uint8_t, 2>{answer.bytes[0], answer.bytes[1]}), (std::array<uint8_t, 2>{0x02, 0x08}));
+    EXPECT_EQ((std::array<uint8_t, 2>{answer.bytes[0], answer.bytes[1]}),
+              (std::array<uint8_t, 2>{0x02, 0x08}));
     answer = Request(camera, 0x8434, 7);  // the wrong echo was for one request only
     EXPECT_EQ(answer.bytes[0], 0x84);
     EXPECT_EQ(answer.bytes[1], 0x34);
@@ -156,7 +162,8 @@ protected:
     }
     static uint32_t Bulk(Kovon::IDriverHandle& handle, std::vector<uint8_t>& buffer, size_t& returned) {
         const uint32_t pipe = 1;
-        return handle.IoControl(Kovon::kBulkReadCode, &pipe, sizeof pipe, buffer.data(), buffer.size(), returned);
+        return handle.IoControl(Kovon::kBulkReadCode, &pipe, sizeof pipe, buffer.data(), buffer.size(),
+                                returned);
     }
 };
 
@@ -169,7 +176,8 @@ TEST_F(SimUsb2Adapter, RefusesMalformedRecords) {
     size_t returned = 0;
     EXPECT_EQ(handle->IoControl(Kovon::kVendorRequestCode, record.data(), 9, answer, 4, returned), 87u);
     EXPECT_EQ(handle->IoControl(Kovon::kVendorRequestCode, record.data(), 10, answer, 2, returned), 31u);
-    EXPECT_EQ(handle->IoControl(Kovon::kGetDeviceDescriptorCode, descriptor, 17, descriptor, 18, returned), 87u);
+    EXPECT_EQ(handle->IoControl(Kovon::kGetDeviceDescriptorCode, descriptor, 17, descriptor, 18, returned),
+              87u);
     EXPECT_EQ(handle->IoControl(Kovon::kBulkReadCode, &otherPipe, 4, answer, 4, returned), 87u);
     EXPECT_EQ(handle->IoControl(Kovon::kAbortPipeCode, &pipe, 2, nullptr, 0, returned), 87u);
     EXPECT_EQ(handle->IoControl(0x222000, &pipe, 4, nullptr, 0, returned), 1u);
@@ -206,7 +214,8 @@ TEST_F(SimUsb2Adapter, BlockedReadEndsOnAbortFromSecondHandleOrOnUnplug) {
             return Bulk(*reader, buffer, returned);
         });
         // The read must be waiting before the abort, or the abort would not concern it.
-        while (sim->WithCamera([](SimUsb2Camera& c) { return c.Counters().bulkReads; }) < (unplug ? 2u : 1u)) {
+        while (sim->WithCamera([](SimUsb2Camera& c) { return c.Counters().bulkReads; }) <
+               (unplug ? 2u : 1u)) {
             std::this_thread::yield();
         }
         const uint32_t pipe = 1;
@@ -215,7 +224,8 @@ TEST_F(SimUsb2Adapter, BlockedReadEndsOnAbortFromSecondHandleOrOnUnplug) {
             sim->SetConnected(false);
             EXPECT_EQ(read.get(), 1167u);
         } else {
-            EXPECT_EQ(aborter->IoControl(Kovon::kAbortPipeCode, &pipe, sizeof pipe, nullptr, 0, returned), 0u);
+            EXPECT_EQ(aborter->IoControl(Kovon::kAbortPipeCode, &pipe, sizeof pipe, nullptr, 0, returned),
+                      0u);
             EXPECT_EQ(read.get(), 995u);
         }
     }

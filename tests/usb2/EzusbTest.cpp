@@ -43,7 +43,8 @@ public:
 private:
     class Handle final : public Kovon::IDriverHandle {
     public:
-        Handle(RecordingInstance* owner, Kovon::DriverHandle inner) : owner_(owner), inner_(std::move(inner)) {}
+        Handle(RecordingInstance* owner, Kovon::DriverHandle inner)
+            : owner_(owner), inner_(std::move(inner)) {}
         uint32_t IoControl(uint32_t code, const void* in, size_t inSize, void* out, size_t outSize,
                            size_t& returned) override {
             const auto* bytes = static_cast<const uint8_t*>(in);
@@ -59,7 +60,9 @@ private:
 };
 
 std::vector<unsigned> sleeps;
-void CountSleep(unsigned milliseconds) { sleeps.push_back(milliseconds); }
+void CountSleep(unsigned milliseconds) {
+    sleeps.push_back(milliseconds);
+}
 
 class EzusbTest : public ::testing::Test {
 protected:
@@ -86,7 +89,9 @@ protected:
         recorder->requests.clear();
     }
     template <typename Fn>
-    auto Camera(Fn&& fn) { return sim->WithCamera(fn); }
+    auto Camera(Fn&& fn) {
+        return sim->WithCamera(fn);
+    }
     std::vector<uint16_t> VendorAddresses() const {
         std::vector<uint16_t> addresses;
         for (const auto& r : recorder->requests) {
@@ -220,12 +225,32 @@ TEST_F(EzusbTest, RegisterFailures) {
         sleeps.clear();
         OpenChannel();
         switch (c.fault) {
-            case kClosed: channel.Close(); break;
-            case kError31Forever: Camera([](SimUsb2Camera& cam) { cam.FailNextRequests(100); return 0; }); break;
-            case kError31Twice: Camera([](SimUsb2Camera& cam) { cam.FailNextRequests(2); return 0; }); break;
-            case kUnplugged: sim->SetConnected(false); break;
-            case kWrongEcho: Camera([](SimUsb2Camera& cam) { cam.WrongEchoOnNextRequest(); return 0; }); break;
-            case kNone: break;
+            case kClosed:
+                channel.Close();
+                break;
+            case kError31Forever:
+                Camera([](SimUsb2Camera& cam) {
+                    cam.FailNextRequests(100);
+                    return 0;
+                });
+                break;
+            case kError31Twice:
+                Camera([](SimUsb2Camera& cam) {
+                    cam.FailNextRequests(2);
+                    return 0;
+                });
+                break;
+            case kUnplugged:
+                sim->SetConnected(false);
+                break;
+            case kWrongEcho:
+                Camera([](SimUsb2Camera& cam) {
+                    cam.WrongEchoOnNextRequest();
+                    return 0;
+                });
+                break;
+            case kNone:
+                break;
         }
         uint8_t buffer[8] = {0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE};
         const int status = c.op == kRead ? channel.ReadRegister(buffer, 0x206, c.count)
@@ -241,7 +266,10 @@ TEST_F(EzusbTest, RegisterFailures) {
             EXPECT_EQ(buffer[2], 0xEE);
         }
         sim->SetConnected(true);
-        Camera([](SimUsb2Camera& cam) { cam.FailNextRequests(0); return 0; });
+        Camera([](SimUsb2Camera& cam) {
+            cam.FailNextRequests(0);
+            return 0;
+        });
     }
 }
 
@@ -354,7 +382,8 @@ TEST(EzusbStatus, DriverErrorsReduceToChannelStatuses) {
     const std::pair<uint32_t, int> table[] = {
         {0, 0}, {31, -2}, {1167, -3}, {2, -1}, {87, -1}, {995, -1}, {0xFFFFFFFF, -1},
     };
-    for (const auto& [error, status] : table) EXPECT_EQ(Kovon::EzusbStatusOfDriverError(error), status) << error;
+    for (const auto& [error, status] : table)
+        EXPECT_EQ(Kovon::EzusbStatusOfDriverError(error), status) << error;
 }
 
 }  // namespace

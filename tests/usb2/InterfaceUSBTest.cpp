@@ -24,7 +24,12 @@ using Serial = std::array<unsigned char, 6>;
 // A serial whose text starts with the model's prefix: "SN_48115000001" style.
 Serial SerialFor(const char* prefix, unsigned char tail) {
     const unsigned digits = static_cast<unsigned>(std::stoul(std::string(prefix + 3), nullptr, 16));
-    return {static_cast<unsigned char>(digits >> 8), static_cast<unsigned char>(digits & 0xFF), 0x05, 0x00, 0x00, tail};
+    return {static_cast<unsigned char>(digits >> 8),
+            static_cast<unsigned char>(digits & 0xFF),
+            0x05,
+            0x00,
+            0x00,
+            tail};
 }
 
 class Usb2Cameras : public ::testing::Test {
@@ -51,7 +56,7 @@ protected:
 };
 
 TEST(InterfaceUSBText, GetASCII) {
-    const std::pair<unsigned, char> table[] = {{0, '0'}, {1, '1'},  {9, '9'},   {10, 'A'},
+    const std::pair<unsigned, char> table[] = {{0, '0'},  {1, '1'},  {9, '9'},   {10, 'A'},
                                                {15, 'F'}, {16, '0'}, {255, '0'}, {0xFFFFFFFF, '0'}};
     for (const auto& [value, digit] : table) EXPECT_EQ(CInterfaceUSB::GetASCII(value), digit) << value;
 }
@@ -127,14 +132,15 @@ TEST_F(Usb2Cameras, NoCameraListsNothing) {
 }
 
 TEST_F(Usb2Cameras, EveryModelOfTheTableIsListedWithItsClass) {
-    const char* classes[] = {"CDeviceRTGA47E", "CDeviceRTGA46E", "CDeviceRTGB47E", "CDeviceRTGC46E",
-                             "CDeviceRTGC47E", "CDeviceRTGD48E", "CDeviceRTGE45E", "CDeviceRTKA47E",
-                             "CDeviceRTKA46E", "CDeviceRTKB47E", "CDeviceRTKC47E", "CDeviceRTKD48E",
+    const char* classes[] = {"CDeviceRTGA47E", "CDeviceRTGA46E", "CDeviceRTGB47E",  "CDeviceRTGC46E",
+                             "CDeviceRTGC47E", "CDeviceRTGD48E", "CDeviceRTGE45E",  "CDeviceRTKA47E",
+                             "CDeviceRTKA46E", "CDeviceRTKB47E", "CDeviceRTKC47E",  "CDeviceRTKD48E",
                              "CDeviceRTKE45E", "CDevicePQL582H", "CDeviceRTGA47EP", "CDeviceRTKA47EP"};
-    for (unsigned i = 0; i < Kovon::kUsbModelCount; ++i) Plug(i, SerialFor(Kovon::kUsbModels[i].serialPrefix, 1));
-    Plug(20, {0x49, 0x99, 0x05, 0, 0, 1});                                        // unknown prefix SN_4999
-    Plug(21, SerialFor("SN_4811", 2), 0x1203, 0x0110);                            // USB 1.1 descriptor
-    Plug(22, SerialFor("SN_4811", 3), 0x1203, 0x0300);                            // USB 3.0 descriptor
+    for (unsigned i = 0; i < Kovon::kUsbModelCount; ++i)
+        Plug(i, SerialFor(Kovon::kUsbModels[i].serialPrefix, 1));
+    Plug(20, {0x49, 0x99, 0x05, 0, 0, 1});              // unknown prefix SN_4999
+    Plug(21, SerialFor("SN_4811", 2), 0x1203, 0x0110);  // USB 1.1 descriptor
+    Plug(22, SerialFor("SN_4811", 3), 0x1203, 0x0300);  // USB 3.0 descriptor
     const std::vector<std::string> names = Names(usb);
     ASSERT_EQ(names.size(), Kovon::kUsbModelCount);
     for (unsigned i = 0; i < Kovon::kUsbModelCount; ++i) {
@@ -260,8 +266,9 @@ TEST_F(Usb2Cameras, InterfaceParameters) {
         int status;
         const char* text;
     };
-    const Case cases[] = {{1, 0, "Interface_USB"}, {2, 0, "USB"}, {3, 0, "Tarvek USB2.0 Camera"},
-                          {5, 0, "Custom"},        {4, -1009, ""}, {0, -1009, ""}, {6, -1009, ""}};
+    const Case cases[] = {{1, 0, "Interface_USB"}, {2, 0, "USB"},  {3, 0, "Tarvek USB2.0 Camera"},
+                          {5, 0, "Custom"},        {4, -1009, ""}, {0, -1009, ""},
+                          {6, -1009, ""}};
     for (const Case& c : cases) {
         char text[64] = {};
         Lumora::u64 size = sizeof text;
@@ -285,10 +292,14 @@ TEST_F(Usb2Cameras, DeviceInformationAndStream) {
         Lumora::u64 id;
         const char* text;
     };
-    const Case texts[] = {{0, "0.1.0.5"},         {1, name},
-                          {2, "4.7.0.0"},         {3, "Tarvek Co., LTD"},
-                          {4, "RT-GA47E"},        {7, "SN_48115000001"},
-                          {8, "Local:RT-GA47E.xml;700;0"}, {10, "ZEDIVOXU-9"},
+    const Case texts[] = {{0, "0.1.0.5"},
+                          {1, name},
+                          {2, "4.7.0.0"},
+                          {3, "Tarvek Co., LTD"},
+                          {4, "RT-GA47E"},
+                          {7, "SN_48115000001"},
+                          {8, "Local:RT-GA47E.xml;700;0"},
+                          {10, "ZEDIVOXU-9"},
                           {13, "Custom"}};
     for (const Case& c : texts) EXPECT_EQ(Kovon::DeviceInfoText(device, c.id), c.text) << c.id;
     EXPECT_EQ(Kovon::DeviceInfoText(device, 5).rfind("TARVEK URL:", 0), 0u);

@@ -41,11 +41,20 @@ public:
                        size_t& returned) override {
         Traffic& traffic = TrafficCounters();
         switch (code) {
-            case kGetDeviceDescriptorCode: ++traffic.descriptorRequests; break;
-            case kVendorRequestCode: ++traffic.vendorRequests; break;
-            case kBulkReadCode: ++traffic.bulkReads; break;
-            case kAbortPipeCode: ++traffic.aborts; break;
-            default: break;
+            case kGetDeviceDescriptorCode:
+                ++traffic.descriptorRequests;
+                break;
+            case kVendorRequestCode:
+                ++traffic.vendorRequests;
+                break;
+            case kBulkReadCode:
+                ++traffic.bulkReads;
+                break;
+            case kAbortPipeCode:
+                ++traffic.aborts;
+                break;
+            default:
+                break;
         }
         return inner_->IoControl(code, in, inSize, out, outSize, returned);
     }

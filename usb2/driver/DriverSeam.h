@@ -24,12 +24,12 @@ namespace Kovon {
 // Windows error numbers that cross the seam.
 enum DriverError : uint32_t {
     kDriverOk = 0,
-    kDriverFileNotFound = 2,          // no instance of that name
-    kDriverGenFailure = 31,           // ERROR_GEN_FAILURE: the device is not functioning
-    kDriverInvalidParameter = 87,     // malformed control request
-    kDriverInvalidFunction = 1,       // unknown control code
-    kDriverOperationAborted = 995,    // the pipe was aborted while the transfer waited
-    kDriverNotConnected = 1167,       // ERROR_DEVICE_NOT_CONNECTED
+    kDriverFileNotFound = 2,        // no instance of that name
+    kDriverGenFailure = 31,         // ERROR_GEN_FAILURE: the device is not functioning
+    kDriverInvalidParameter = 87,   // malformed control request
+    kDriverInvalidFunction = 1,     // unknown control code
+    kDriverOperationAborted = 995,  // the pipe was aborted while the transfer waited
+    kDriverNotConnected = 1167,     // ERROR_DEVICE_NOT_CONNECTED
 };
 
 // Control codes of the driver (device type 0x22, any access).
@@ -38,7 +38,7 @@ constexpr uint32_t kAbortPipeCode = 0x22203D;            // in: u32 pipe number;
 constexpr uint32_t kBulkReadCode = 0x22204E;             // in: u32 pipe number; out: the data
 constexpr uint32_t kVendorRequestCode = 0x222059;        // in: 10-byte record; out: 4 bytes
 
-constexpr const char* kDevicePathPrefix = "\\\\.\\";   // "\\.\"
+constexpr const char* kDevicePathPrefix = "\\\\.\\";  // "\\.\"
 
 class IDriverHandle {
 public:
@@ -46,8 +46,8 @@ public:
     // Sends one control request. On success returns kDriverOk and stores the number of bytes
     // written to 'out' in 'returned'; otherwise returns the error and 'returned' is 0. May block
     // (bulk read); must be callable from several threads on different handles at once.
-    virtual uint32_t IoControl(uint32_t code, const void* in, size_t inSize, void* out,
-                               size_t outSize, size_t& returned) = 0;
+    virtual uint32_t IoControl(uint32_t code, const void* in, size_t inSize, void* out, size_t outSize,
+                               size_t& returned) = 0;
 };
 
 using DriverHandle = std::unique_ptr<IDriverHandle>;

@@ -26,7 +26,9 @@ struct VendorRequest {
     uint16_t index = 0;
 };
 
-constexpr uint16_t SwapBytes16(uint16_t v) { return static_cast<uint16_t>((v >> 8) | (v << 8)); }
+constexpr uint16_t SwapBytes16(uint16_t v) {
+    return static_cast<uint16_t>((v >> 8) | (v << 8));
+}
 
 std::array<uint8_t, kVendorRequestRecordSize> EncodeVendorRequest(const VendorRequest& request);
 // False when the size is not that of the record.
