@@ -13,7 +13,9 @@
 //     handle of the same instance while a read blocks on the first.
 //
 // Backends: instances registered by name in DriverRegistry (the simulated cameras register
-// themselves there). A backend for real cameras plugs in as one more IDriverBackend.
+// themselves there). A backend for real cameras implements IDriverInstance / IDriverHandle the
+// same way (vendor request 0xB0 as a control transfer, bulk endpoint 1) and registers the
+// instance names it finds.
 #include <cstddef>
 #include <cstdint>
 #include <memory>
