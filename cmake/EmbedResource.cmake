@@ -3,7 +3,9 @@
 #   kovon_embed_resource(TARGET <target> TYPE <type> ID <id> FILE <path>)
 #
 # TYPE is a text of letters, digits and '_'; ID a number 0..65535; FILE a path, relative ones
-# taken from the calling folder. At the end of configuration every target that embeds files gets
+# taken from the calling folder. FILE may be the output of an add_custom_command of the calling
+# folder, which need not exist at configure time; the caller then makes TARGET depend on the
+# target that produces it. At the end of configuration every target that embeds files gets
 # one generated source: the files' bytes assembled in with .incbin (the source is rebuilt when a
 # file changes), each followed by a NUL byte, and the table ResourceTable_<target as a C
 # identifier> in namespace Kovon::Platform.
@@ -32,7 +34,8 @@ function(kovon_embed_resource)
     message(FATAL_ERROR "kovon_embed_resource: id '${ARG_ID}' must be a number 0..65535")
   endif()
   get_filename_component(file "${ARG_FILE}" ABSOLUTE BASE_DIR "${CMAKE_CURRENT_SOURCE_DIR}")
-  if(NOT EXISTS "${file}" OR IS_DIRECTORY "${file}")
+  get_source_file_property(generated "${file}" GENERATED)
+  if((NOT EXISTS "${file}" AND NOT generated) OR IS_DIRECTORY "${file}")
     message(FATAL_ERROR "kovon_embed_resource: no file '${file}'")
   endif()
   # The path is written into an assembler string inside a C++ string.
