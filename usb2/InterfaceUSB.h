@@ -1,21 +1,53 @@
 #pragma once
+// CInterfaceUSB: the interface of the USB 2.0 camera family. It finds cameras by probing the 64
+// driver instances ZEDIVOXU-0 .. ZEDIVOXU-63, reads each camera's serial number and firmware
+// version, recognises the model from the serial number and lists the camera under its device
+// name (model name, "_", serial number). There is no hot-plug notice: every count probes again.
 #include <string>
 
+#include "Lumora/Lumora.h"
 #include "system/InterfaceBase.h"
 
 namespace Kovon {
 
+class CEzusb;
+class CDeviceUSBBase;
+struct UsbDeviceTexts;
+
 class KOVON_API CInterfaceUSB : public CInterfaceBase {
 public:
+    static constexpr const char* kDefaultName = "Interface_USB";
+    static constexpr const char* kDefaultType = "USB";
+    static constexpr const char* kDefaultDescription = "Tarvek USB2.0 Camera";
+
+    CInterfaceUSB();
     CInterfaceUSB(Lumora::INewSystem* parent, const std::string& name, const std::string& type,
                   const std::string& description);
     ~CInterfaceUSB() override;
 
+    // Probes all 64 instances and merges the result into the list: cameras that stayed keep
+    // their order, new ones follow in instance order, vanished ones are dropped. Always 0.
     int UpdateDeviceList(unsigned timeoutMs) override;
+
+    // "SN_" and 11 upper-case hexadecimal digits from the six bytes at 0x206. False, with the
+    // size set to 0, when the size is below 16 or the read fails; the size is left alone on
+    // success.
+    static bool ReadSerialNum(CEzusb& channel, char* buffer, Lumora::u64& size);
+    // "a.b.c.d" from the four nibbles of register 0x20C, most significant first. False, with the
+    // size set to 0, when the size is below 8 or the read fails.
+    static bool ReadFirmwareVersion(CEzusb& channel, char* buffer, Lumora::u64& size);
+    // The upper-case hexadecimal digit of 0..15; '0' for anything else.
+    static char GetASCII(unsigned value);
 
 protected:
     Lumora::INewDevice* CreateObjectForAddList(Lumora::INewDevice* info) override;
     Lumora::INewDevice* CopyObjectForInfo(Lumora::INewDevice* source) override;
+
+private:
+    // A new device info object for the camera at the instance, or null.
+    CDeviceUSBBase* UpdateDevice(const std::string& instanceName);
+    static bool IsOpenDriver(const std::string& instanceName);
+    static bool ReadTexts(Lumora::INewDevice* device, UsbDeviceTexts& texts);
 };
 
 }  // namespace Kovon

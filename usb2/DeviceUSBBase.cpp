@@ -1,0 +1,250 @@
+#include "usb2/DeviceUSBBase.h"
+
+#include <cstdio>
+
+#include "system/ParamCall.h"
+#include "system/ParamCopy.h"
+#include "system/TreeText.h"
+#include "usb2/StreamPlaceholderUSB.h"
+
+namespace Kovon {
+
+using Lumora::GC_ERR_ERROR;
+using Lumora::GC_ERR_INVALID_PARAMETER;
+using Lumora::GC_ERR_NOT_IMPLEMENTED;
+using Lumora::INewStream;
+
+const char* const kUsbVersionText = "4.7.0.0";
+const char* const kUsbVendorName = "Tarvek Co., LTD";
+const char* const kUsbVendorInfo = "TARVEK URL:http://www.tarvek.com";
+
+namespace {
+constexpr const char* kTransportLayerType = "Custom";
+constexpr uint32_t kOneConstant = 1;  // GetInfo 9
+}  // namespace
+
+CDeviceUSBBase::CDeviceUSBBase() {
+    texts_.versionText = kUsbVersionText;
+    texts_.vendorInfo = kUsbVendorInfo;
+}
+
+CDeviceUSBBase::CDeviceUSBBase(Lumora::INewSystem* system, Lumora::INewInterface* parentInterface,
+                               const UsbDeviceTexts& texts)
+    : system_(system), interface_(parentInterface), texts_(texts) {
+    if (!texts_.instanceName.empty()) {
+        channel_ = std::make_unique<CEzusb>();
+        channel_->SetDeviceName(texts_.instanceName.c_str());
+    }
+}
+
+CDeviceUSBBase::~CDeviceUSBBase() {
+    for (INewStream* info : streamList_) delete info;
+    streamList_.clear();
+    while (!addList_.empty()) {
+        INewStream* first = addList_.front();
+        first->Release();  // the stream unlinks itself through ReleaseChild
+        if (!addList_.empty() && addList_.front() == first) addList_.erase(addList_.begin());
+    }
+    CloseDriver();
+    if (interface_ != nullptr) interface_->ReleaseChild(static_cast<Lumora::IDevice*>(this));
+    description_.clear();
+    Release_Mutex();
+}
+
+bool CDeviceUSBBase::Create_Mutex() {
+    mutexAlreadyExisted_ = false;
+    // A name that cannot be taken for any reason counts as taken: two objects must never both
+    // believe they hold the camera.
+    mutexAlreadyExisted_ = mutex_.Create(texts_.deviceName) != Platform::NamedMutex::Result::Created;
+    return true;
+}
+
+bool CDeviceUSBBase::Release_Mutex() {
+    mutex_.Close();
+    return true;
+}
+
+int CDeviceUSBBase::OpenDriver() {
+    Create_Mutex();
+    if (mutexAlreadyExisted_) {
+        Release_Mutex();
+        return GC_ERR_ERROR;
+    }
+    if (!channel_) return 0;
+    const bool opened = channel_->Reopen() || channel_->Reopen();
+    if (!opened) return 0;
+    const uint8_t stop[2] = {1, 0};
+    channel_->WriteRegister(stop, kAcquisitionStopRegister, sizeof stop);
+    return 1;
+}
+
+void CDeviceUSBBase::CloseDriver() {
+    if (channel_) channel_->Close();
+}
+
+int CDeviceUSBBase::GetInfo(Lumora::u64 id, void* buffer, Lumora::u64& size) {
+    return GuardedCall([&] {
+        switch (id) {
+            case 0:
+                CopyParamString(buffer, &size, texts_.firmwareVersion);
+                return 0;
+            case 1:
+                CopyParamString(buffer, &size, texts_.deviceName);
+                return 0;
+            case 2:
+                CopyParamString(buffer, &size, texts_.versionText);
+                return 0;
+            case 3:
+                CopyParamString(buffer, &size, texts_.vendorName);
+                return 0;
+            case 4:
+                CopyParamString(buffer, &size, texts_.modelName);
+                return 0;
+            case 5:
+                CopyParamString(buffer, &size, texts_.vendorInfo);
+                return 0;
+            case 6:
+                CopyParamBytes(buffer, &size, &deviceScanType_, sizeof deviceScanType_);
+                return 0;
+            case 7:
+                CopyParamString(buffer, &size, texts_.serialNumber);
+                return 0;
+            case 8: {
+                char location[512];
+                std::snprintf(location, sizeof location, "Local:%s.xml;%llx;%llx", texts_.modelName.c_str(),
+                              static_cast<unsigned long long>(kDescriptionAddress),
+                              static_cast<unsigned long long>(description_.size()));
+                CopyParamString(buffer, &size, location);
+                return 0;
+            }
+            case 9:
+                CopyParamBytes(buffer, &size, &kOneConstant, sizeof kOneConstant);
+                return 0;
+            case 10:
+                CopyParamString(buffer, &size, texts_.instanceName);
+                return 0;
+            case 11:
+                return 0;  // no camera index: nothing is touched
+            case 13:
+                CopyParamString(buffer, &size, kTransportLayerType);
+                return 0;
+            default:
+                return static_cast<int>(GC_ERR_NOT_IMPLEMENTED);
+        }
+    });
+}
+
+// Feature access arrives with the device parameters; until then no address is served.
+int CDeviceUSBBase::SetParam(Lumora::u64, void*, Lumora::u64&) {
+    return channel_ ? GC_ERR_NOT_IMPLEMENTED : 0;
+}
+int CDeviceUSBBase::GetParam(Lumora::u64, void*, Lumora::u64&) {
+    return channel_ ? GC_ERR_NOT_IMPLEMENTED : 0;
+}
+int CDeviceUSBBase::SetValue(Lumora::u64, void*, Lumora::u64&) {
+    return GC_ERR_NOT_IMPLEMENTED;
+}
+int CDeviceUSBBase::GetValue(Lumora::u64, void*, Lumora::u64&) {
+    return GC_ERR_NOT_IMPLEMENTED;
+}
+
+int CDeviceUSBBase::RegisterEventCallBack(Lumora::EventCallBack, void*) {
+    return 0;
+}
+
+unsigned CDeviceUSBBase::Release() {
+    delete this;
+    return 0;
+}
+
+unsigned CDeviceUSBBase::Share() {
+    return 0;
+}
+
+void CDeviceUSBBase::ReleaseChild(void* child) {
+    RemoveFirst(addList_, child);
+}
+
+// Streams.
+
+void CDeviceUSBBase::UpdateStreamList() {
+    // The camera has one stream; an entry that is already listed stays, a missing one is added.
+    auto fresh = std::make_unique<CStreamUSBPlaceholder>();
+    if (FindStream(streamList_, CStreamUSBPlaceholder::kName) == nullptr)
+        streamList_.push_back(fresh.release());
+    streamListBuilt_ = true;
+}
+
+INewStream* CDeviceUSBBase::FindStream(const std::vector<INewStream*>& list, const std::string& name) const {
+    return FindByName(list, name.c_str(), [](INewStream* stream) { return StreamText(stream, 0); });
+}
+
+std::string CDeviceUSBBase::StreamName(unsigned index) {
+    if (!streamListBuilt_) UpdateStreamList();
+    if (index >= streamList_.size()) return std::string();
+    return StreamText(streamList_[index], 0);
+}
+
+int CDeviceUSBBase::GetNumStreams(unsigned& count) {
+    return GuardedCall([&] {
+        UpdateStreamList();
+        count = static_cast<unsigned>(streamList_.size());
+        return 0;
+    });
+}
+
+int CDeviceUSBBase::GetStreamName(unsigned index, char* buffer, Lumora::u64& size) {
+    return GuardedCall([&] {
+        if (!streamListBuilt_) UpdateStreamList();
+        if (index >= streamList_.size()) return static_cast<int>(GC_ERR_INVALID_PARAMETER);
+        return streamList_[index]->GetParam(0, buffer, size);
+    });
+}
+
+int CDeviceUSBBase::GetStream(unsigned index, Lumora::IStream*& out) {
+    return GuardedCall([&] {
+        const std::string name = StreamName(index);
+        INewStream* found = name.empty() ? nullptr : FindStream(addList_, name);
+        if (found == nullptr && !name.empty()) found = FindStream(streamList_, name);
+        INewStream* copy = found != nullptr ? CopyObjectForInfo(found) : nullptr;
+        out = copy;
+        return copy != nullptr ? 0 : static_cast<int>(GC_ERR_INVALID_PARAMETER);
+    });
+}
+
+int CDeviceUSBBase::OpenStream(unsigned index, Lumora::IStream*& out) {
+    return GuardedCall([&] {
+        const std::string name = StreamName(index);
+        if (name.empty()) {
+            out = nullptr;
+            return static_cast<int>(GC_ERR_INVALID_PARAMETER);
+        }
+        if (INewStream* open = FindStream(addList_, name)) {
+            INewStream* copy = CopyObjectForInfo(open);
+            out = copy;
+            return copy != nullptr ? 0 : static_cast<int>(GC_ERR_INVALID_PARAMETER);
+        }
+        INewStream* info = FindStream(streamList_, name);
+        if (info == nullptr) {
+            out = nullptr;
+            return static_cast<int>(GC_ERR_INVALID_PARAMETER);
+        }
+        INewStream* opened = CreateObjectForAddList(info);
+        if (opened == nullptr) return static_cast<int>(Lumora::GC_ERR_ACCESS_DENIED);
+        addList_.push_back(opened);
+        out = opened;
+        return 0;
+    });
+}
+
+INewStream* CDeviceUSBBase::CreateObjectForAddList(INewStream* info) {
+    if (info == nullptr || StreamText(info, 0) != CStreamUSBPlaceholder::kName) return nullptr;
+    return new CStreamUSBPlaceholder(system_, interface_, this);
+}
+
+INewStream* CDeviceUSBBase::CopyObjectForInfo(INewStream* source) {
+    if (source == nullptr || StreamText(source, 0) != CStreamUSBPlaceholder::kName) return nullptr;
+    return new CStreamUSBPlaceholder();
+}
+
+}  // namespace Kovon
