@@ -287,7 +287,9 @@ Status CameraConnection::StartAcquisition() {
 
 Status CameraConnection::StopAcquisition() {
     acquiring_ = false;
-    return control_.WriteRegister(Reg::AcquisitionStop, 1);
+    Status st = control_.WriteRegister(Reg::AcquisitionStop, 1);
+    stream_.StopAccepting();
+    return st;
 }
 
 Status CameraConnection::SetFrameBufferSize(uint64_t bytes, uint32_t packetPayload) {

@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <sys/ioctl.h>
 
 #include <algorithm>
 #include <cstring>
@@ -12,6 +13,7 @@ namespace Kovon::Pelion {
 
 namespace {
 constexpr int kSocketBuffer = 64 << 20;
+constexpr uint64_t kRestartBlocks = 16;
 
 // True when block a comes after block b (16-bit ids wrap).
 bool Newer(uint64_t a, uint64_t b, bool extendedId) {
@@ -115,7 +117,25 @@ void StreamReceiver::Reset() {
     for (Slot& s : slots_)
         if (s.state != SlotState::Delivering) s.state = SlotState::Free;
     queueCount_ = 0;
-    haveNewest_ = false;
+    // Packets of the previous acquisition may still arrive and must not count as new frames, so
+    // the newest block id is kept; a camera that starts counting again from 1 is still accepted.
+    restartPending_ = haveNewest_;
+    accepting_ = true;
+}
+
+void StreamReceiver::StopAccepting() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        accepting_ = false;
+    }
+    // Let the receiver work off what is already queued in the socket, so that packets sent before
+    // the stop cannot pass for the next acquisition's frames. Bounded: a camera that keeps sending
+    // after its stop does not hold the caller.
+    for (int i = 0; i < 200 && running_; ++i) {
+        int pending = 0;
+        if (::ioctl(socket_.fd(), FIONREAD, &pending) != 0 || pending == 0) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
 }
 
 StreamStatistics StreamReceiver::Statistics() const {
@@ -170,8 +190,11 @@ void StreamReceiver::ResetSlot(Slot& s, uint64_t blockId, Clock::time_point now)
 StreamReceiver::Slot* StreamReceiver::SlotFor(uint64_t blockId, bool extendedId, Clock::time_point now) {
     for (Slot& s : slots_)
         if (s.state == SlotState::Filling && s.blockId == blockId) return &s;
-    if (haveNewest_ && !Newer(blockId, newestBlock_, extendedId)) return nullptr;  // late packet of a finished frame
-    if (haveNewest_) {
+    if (!accepting_) return nullptr;
+    const bool restarted = restartPending_ && blockId <= kRestartBlocks;
+    if (haveNewest_ && !restarted && !Newer(blockId, newestBlock_, extendedId)) return nullptr;  // late packet
+    restartPending_ = false;
+    if (haveNewest_ && !restarted) {
         uint64_t gap = extendedId ? blockId - newestBlock_ : static_cast<uint16_t>(blockId - newestBlock_);
         if (gap > 1) stats_.framesDropped += gap - 1;
     }
@@ -186,21 +209,37 @@ StreamReceiver::Slot* StreamReceiver::SlotFor(uint64_t blockId, bool extendedId,
         return oldest;
     };
     Slot* slot = pick(SlotState::Free);
-    if (slot == nullptr) {
-        if (Slot* filling = pick(SlotState::Filling)) {
-            Finish(*filling, filling->leader && filling->trailer ? St::FrameIncomplete : St::FrameDamaged);
-        }
-        slot = pick(SlotState::Free);
+    if (slot == nullptr && queueCount_ != 0) {
+        // The caller is behind: the oldest frame it has not collected goes, so that frames still
+        // waiting for resent packets keep their slots.
+        slot = &slots_[queue_[queueHead_]];
+        queueHead_ = (queueHead_ + 1) % kSlots;
+        --queueCount_;
+        ++stats_.framesDropped;
     }
     if (slot == nullptr) {
-        // Every slot holds a frame the caller has not collected: drop the oldest queued one.
-        if (queueCount_ == 0) return nullptr;
+        Slot* filling = pick(SlotState::Filling);
+        if (filling == nullptr) return nullptr;  // every slot is being copied out: cannot happen
+        Finish(*filling, filling->leader && filling->trailer ? St::FrameIncomplete : St::FrameDamaged);
+        // Finish queued it; it is the only queued frame, and it goes to make room.
         slot = &slots_[queue_[queueHead_]];
         queueHead_ = (queueHead_ + 1) % kSlots;
         --queueCount_;
         ++stats_.framesDropped;
     }
     ResetSlot(*slot, blockId, now);
+    // A camera sends its blocks one after another: a new block means the older ones are over,
+    // so whatever they still miss (their end, typically) is asked for now rather than later.
+    // One that can no longer be helped (no resend, or its rounds used up) is given up at once.
+    const uint8_t maxRounds = std::max<uint8_t>(settings_.resendRounds, 1);
+    for (Slot& s : slots_) {
+        if (s.state != SlotState::Filling || &s == slot) continue;
+        if (settings_.resendEnabled == 0 ||
+            (s.rounds >= maxRounds && now - s.lastRequest > std::chrono::milliseconds(settings_.packetTimeoutMs)))
+            Finish(s, s.leader && s.trailer && !s.damaged ? St::FrameIncomplete : St::FrameDamaged);
+        else if (s.rounds == 0)
+            RequestMissing(s, now);
+    }
     return slot;
 }
 
@@ -279,7 +318,11 @@ void StreamReceiver::Process(const uint8_t* data, size_t size, Clock::time_point
 
 void StreamReceiver::CheckComplete(Slot& s) {
     if (s.state != SlotState::Filling || !s.leader || !s.trailer) return;
-    if (s.received < s.lastDataId) return;
+    if (s.received < s.lastDataId) {
+        // Without resend nothing more will come once the trailer is in.
+        if (settings_.resendEnabled == 0) Finish(s, s.damaged ? St::FrameDamaged : St::FrameIncomplete);
+        return;
+    }
     Finish(s, s.damaged ? St::FrameDamaged : St::Ok);
 }
 

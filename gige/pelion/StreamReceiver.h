@@ -53,14 +53,16 @@ public:
     uint64_t BufferSize() const { return capacity_; }
     void* FrameBuffer() { return delivered_.empty() ? nullptr : delivered_.data(); }
     void SetSettings(const SettingsRecord& settings);
-    // Forgets queued and partial frames (a new acquisition starts).
+    // Forgets queued and partial frames (a new acquisition starts) and accepts new blocks again.
     void Reset();
+    // After an acquisition stop: frames under way may complete, new blocks are ignored.
+    void StopAccepting();
 
     Status WaitForFrame(FrameRecord& record, uint32_t timeoutMs);
     StreamStatistics Statistics() const;
 
 private:
-    static constexpr size_t kSlots = 4;
+    static constexpr size_t kSlots = 8;
     static constexpr size_t kBatch = 64;
     static constexpr size_t kPacketBuffer = 9216;  // a jumbo frame
 
@@ -107,6 +109,8 @@ private:
     bool haveNewest_ = false;
     uint64_t newestBlock_ = 0;
     bool extendedIds_ = false;
+    bool restartPending_ = false;
+    bool accepting_ = true;  // after Reset: the camera may count its blocks from 1 again
     uint64_t sequence_ = 0;
 
     UdpSocket socket_;

@@ -407,7 +407,10 @@ void GigECameraServer::StreamLoop() {
 
         uint64_t blockId;
         {
+            // A stop or a new geometry since the snapshot: no frame of the old one starts.
             std::lock_guard<std::mutex> lock(mutex_);
+            GigEStreamConfig now = model_.Stream();
+            if (!now.acquiring || now.generation != c.generation) continue;
             blockId = model_.NextBlockId();
         }
         auto frameStart = Clock::now();
