@@ -74,8 +74,8 @@ TEST(PelionAravisInterop, OurLibraryDrivesAravisFakeCamera) {
     // A second host does not get control while we hold it (this peer stays silent towards other
     // hosts rather than refusing them), and gets it once we let go.
     ASSERT_EQ(WriteTimeouts(40, 200, 0), St::Ok);
-    Status second = OpenCamera(41, &c, 0, 0, 1);
-    EXPECT_TRUE(second == St::AccessRefused || second == St::Timeout) << std::hex << second;
+    Status other = OpenCamera(41, &c, 0, 0, 1);
+    EXPECT_TRUE(other == St::AccessRefused || other == St::Timeout) << std::hex << other;
     EXPECT_EQ(CloseCamera(40), St::Ok);
     EXPECT_EQ(OpenCamera(41, &c, 0, 0, 1), St::Ok);
     EXPECT_EQ(CloseCamera(41), St::Ok);
