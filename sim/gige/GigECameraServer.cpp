@@ -41,7 +41,9 @@ uint64_t GigECameraServer::NowMs() const {
 bool GigECameraServer::Start() {
     if (running_) return true;
     const uint32_t ip = model_.Ip();
-    if (!control_.Open(ip, Gvcp::kPort, true)) return false;
+    // Only a camera on a real interface shares its port with the wildcard socket that hears
+    // broadcasts; on loopback the bind itself keeps one camera per address.
+    if (!control_.Open(ip, Gvcp::kPort, !IsLoopback(ip))) return false;
     if (!IsLoopback(ip)) broadcast_.Open(0, Gvcp::kPort, true);
     if (!message_.Open(ip, 0)) {
         control_.Close();
@@ -174,7 +176,7 @@ void GigECameraServer::HandleCommand(const uint8_t* data, size_t size, uint32_t 
             uint16_t status = DS::Success;
             if (f->ip != 0 && f->ip != model_.Ip()) {
                 Pelion::UdpSocket moved, movedMessage;
-                if (moved.Open(f->ip, Gvcp::kPort, true) && movedMessage.Open(f->ip, 0)) {
+                if (moved.Open(f->ip, Gvcp::kPort, !IsLoopback(f->ip)) && movedMessage.Open(f->ip, 0)) {
                     ackSize = Gvcp::EncodeAck(ack, sizeof ack, status, Gvcp::Cmd::ForceIpAck, cmd->reqId, nullptr, 0);
                     if (ackRequired) SendAck(ack, ackSize, ip, port);
                     model_.ApplyForceIp(*f);
