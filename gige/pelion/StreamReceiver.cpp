@@ -14,6 +14,7 @@ namespace Kovon::Pelion {
 namespace {
 constexpr int kSocketBuffer = 64 << 20;
 constexpr uint64_t kRestartBlocks = 16;
+constexpr int kGatherUs = 250;
 
 // True when block a comes after block b (16-bit ids wrap).
 bool Newer(uint64_t a, uint64_t b, bool extendedId) {
@@ -46,6 +47,8 @@ Status StreamReceiver::Open(uint32_t hostIp, uint16_t port, uint32_t cameraIp) {
         return St::Error;
     }
     socket_.SetReceiveBuffer(kSocketBuffer);
+    timeval wake{0, 5000};  // the receiver looks at its stop flag and time-outs every 5 ms at least
+    ::setsockopt(socket_.fd(), SOL_SOCKET, SO_RCVTIMEO, &wake, sizeof wake);
     port_ = socket_.LocalPort();
     cameraIp_ = cameraIp;
     packets_.assign(kBatch * kPacketBuffer, 0);
@@ -146,28 +149,32 @@ StreamStatistics StreamReceiver::Statistics() const {
 void StreamReceiver::Loop() {
     auto lastHousekeeping = Clock::now();
     while (running_) {
-        bool readable = socket_.WaitReadable(5);
+        // Blocks (up to the socket's receive time-out) for the first packet, then takes whatever
+        // else is already queued, up to a batch, in the same call.
+        for (size_t i = 0; i < kBatch; ++i) msgs_[i].msg_hdr.msg_namelen = sizeof sources_[i];
+        int n = ::recvmmsg(socket_.fd(), msgs_.data(), kBatch, MSG_WAITFORONE, nullptr);
         auto now = Clock::now();
-        int n = 0;
-        if (readable) {
-            for (size_t i = 0; i < kBatch; ++i) msgs_[i].msg_hdr.msg_namelen = sizeof sources_[i];
-            n = ::recvmmsg(socket_.fd(), msgs_.data(), kBatch, MSG_DONTWAIT, nullptr);
-        }
-        std::lock_guard<std::mutex> lock(mutex_);
-        const size_t queuedBefore = queueCount_;
-        for (int i = 0; i < n; ++i) {
-            const auto* from = reinterpret_cast<const sockaddr_in*>(&sources_[i]);
-            if (from->sin_family != AF_INET || ntohl(from->sin_addr.s_addr) != cameraIp_) {
-                ++stats_.packetsRejected;
-                continue;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            const uint64_t finishedBefore = stats_.framesCompleted + stats_.framesIncomplete;
+            for (int i = 0; i < n; ++i) {
+                const auto* from = reinterpret_cast<const sockaddr_in*>(&sources_[i]);
+                if (from->sin_family != AF_INET || ntohl(from->sin_addr.s_addr) != cameraIp_) {
+                    ++stats_.packetsRejected;
+                    continue;
+                }
+                Process(packets_.data() + i * kPacketBuffer, std::min<size_t>(msgs_[i].msg_len, kPacketBuffer), now);
             }
-            Process(packets_.data() + i * kPacketBuffer, std::min<size_t>(msgs_[i].msg_len, kPacketBuffer), now);
+            if (n <= 0 || now - lastHousekeeping >= std::chrono::milliseconds(2)) {
+                Housekeeping(now);
+                lastHousekeeping = now;
+            }
+            if (stats_.framesCompleted + stats_.framesIncomplete != finishedBefore) frameReady_.notify_all();
         }
-        if (now - lastHousekeeping >= std::chrono::milliseconds(2)) {
-            Housekeeping(now);
-            lastHousekeeping = now;
-        }
-        if (queueCount_ != queuedBefore || queueCount_ != 0) frameReady_.notify_all();
+        // A short batch means the receiver is ahead of the camera: let packets gather for a moment
+        // rather than paying a system call for every one or two (the socket buffer holds them).
+        if (n > 0 && static_cast<size_t>(n) < kBatch / 4)
+            std::this_thread::sleep_for(std::chrono::microseconds(kGatherUs));
     }
 }
 
