@@ -96,6 +96,8 @@ TEST(PelionAravisInterop, AravisClientUsesOurSimulatedCamera) {
     arv_camera_set_integer(camera, "Height", 240, &error);
     arv_camera_set_string(camera, "PixelFormat", "Mono8", &error);
     arv_camera_set_string(camera, "AcquisitionMode", "Continuous", &error);
+    // 100 frames/s: a pace that a loaded test machine keeps up with, so only the protocol is tested.
+    arv_camera_set_integer(camera, "AcquisitionFramePeriod", 10000, &error);
     ASSERT_EQ(error, nullptr) << error->message;
     EXPECT_EQ(arv_camera_get_integer(camera, "Width", &error), 320);
     const guint payload = arv_camera_get_payload(camera, &error);
