@@ -1,0 +1,129 @@
+#pragma once
+// The stream channel of one camera: a receiver thread takes GVSP packets in batches (recvmmsg)
+// into preallocated packet buffers, places each payload at its offset in one of a few frame
+// slots, asks the camera to resend missing packets and queues frames when they are complete or
+// given up. WaitForFrame copies the oldest queued frame into the library-owned frame buffer,
+// whose address stays the same for the life of the channel. Nothing is allocated per packet
+// or per frame once the buffers are sized.
+#include <sys/socket.h>
+
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "gige/pelion/GvspCodec.h"
+#include "gige/pelion/Records.h"
+#include "gige/pelion/Status.h"
+#include "gige/pelion/UdpSocket.h"
+
+namespace Kovon::Pelion {
+
+struct StreamStatistics {
+    uint64_t framesCompleted = 0;
+    uint64_t framesIncomplete = 0;
+    uint64_t framesDropped = 0;  // never delivered: lost whole or overrun in the queue
+    uint64_t packetsReceived = 0;
+    uint64_t packetsRejected = 0;  // malformed, foreign or out of bounds
+    uint64_t resendRequests = 0;
+    uint64_t packetsResent = 0;
+};
+
+class StreamReceiver {
+public:
+    using Clock = std::chrono::steady_clock;
+
+    StreamReceiver();
+    ~StreamReceiver();
+    StreamReceiver(const StreamReceiver&) = delete;
+    StreamReceiver& operator=(const StreamReceiver&) = delete;
+
+    // Binds hostIp:port (port 0: any), sizes the socket buffer and starts the receiver thread.
+    Status Open(uint32_t hostIp, uint16_t port, uint32_t cameraIp);
+    void Close();
+    bool IsOpen() const { return thread_.joinable(); }
+    uint16_t Port() const { return port_; }
+
+    // Frame slots of at least `bytes` each; payload packets carry `packetPayload` bytes.
+    Status SetBufferSize(uint64_t bytes, uint32_t packetPayload);
+    uint64_t BufferSize() const { return capacity_; }
+    void* FrameBuffer() { return delivered_.empty() ? nullptr : delivered_.data(); }
+    void SetSettings(const SettingsRecord& settings);
+    // Forgets queued and partial frames (a new acquisition starts) and accepts new blocks again.
+    void Reset();
+    // After an acquisition stop: frames under way may complete, new blocks are ignored.
+    void StopAccepting();
+
+    Status WaitForFrame(FrameRecord& record, uint32_t timeoutMs);
+    StreamStatistics Statistics() const;
+
+private:
+    static constexpr size_t kSlots = 8;
+    static constexpr size_t kBatch = 64;
+    static constexpr size_t kPacketBuffer = 9216;  // a jumbo frame
+
+    enum class SlotState { Free, Filling, Ready, Delivering };
+    struct Slot {
+        SlotState state = SlotState::Free;
+        uint64_t blockId = 0;
+        std::vector<uint8_t> data;
+        std::vector<uint8_t> got;  // one flag per packet id: 0 leader, 1..n payload, n+1 trailer
+        bool leader = false, trailer = false, damaged = false;
+        Gvsp::Leader leaderInfo;
+        uint32_t lastDataId = 0;  // known from the leader's geometry or the trailer's id; 0: unknown
+        uint32_t nextExpected = 0;
+        uint32_t received = 0, resent = 0, requested = 0;
+        uint64_t extent = 0;
+        uint8_t rounds = 0;
+        Clock::time_point lastActivity, lastRequest;
+        Status result = St::Ok;
+        uint64_t sequence = 0;
+    };
+
+    void Loop();
+    void Process(const uint8_t* data, size_t size, Clock::time_point now);
+    void Housekeeping(Clock::time_point now);
+    Slot* SlotFor(uint64_t blockId, bool extendedId, Clock::time_point now);
+    void Finish(Slot& slot, Status result);
+    void CheckComplete(Slot& slot);
+    void RequestResend(Slot& slot, uint32_t first, uint32_t last, bool extendedId);
+    void RequestMissing(Slot& slot, Clock::time_point now);
+    void ResetSlot(Slot& slot, uint64_t blockId, Clock::time_point now);
+
+    mutable std::mutex mutex_;  // guards slots, queue, settings and statistics
+    std::condition_variable frameReady_;
+    std::condition_variable slotFreed_;
+    std::array<Slot, kSlots> slots_;
+    std::array<size_t, kSlots> queue_{};
+    size_t queueHead_ = 0, queueCount_ = 0;
+    std::vector<uint8_t> delivered_;
+    uint64_t capacity_ = 0;
+    uint32_t packetPayload_ = 0;
+    uint32_t maxPacketId_ = 0;
+    SettingsRecord settings_{};
+    StreamStatistics stats_;
+    bool haveNewest_ = false;
+    uint64_t newestBlock_ = 0;
+    bool extendedIds_ = false;
+    bool restartPending_ = false;
+    bool accepting_ = true;  // after Reset: the camera may count its blocks from 1 again
+    uint64_t sequence_ = 0;
+
+    UdpSocket socket_;
+    UdpSocket resendSocket_;
+    uint32_t cameraIp_ = 0;
+    uint16_t port_ = 0;
+    uint16_t resendReqId_ = 0;
+    std::vector<uint8_t> packets_;
+    std::array<mmsghdr, kBatch> msgs_{};
+    std::array<iovec, kBatch> iov_{};
+    std::array<sockaddr_storage, kBatch> sources_{};
+    std::atomic<bool> running_{false};
+    std::thread thread_;
+};
+
+}  // namespace Kovon::Pelion
