@@ -323,7 +323,9 @@ FeatureStatus Features::Set(const std::string& name, const std::string& value) {
     const bool locked = arv_gc_feature_node_is_locked(node, &error);
     if (error != nullptr) return FromError(error, name);
     if (locked) return Outcome(FeatureOutcome::Locked, "\"" + name + "\" is locked now and cannot be changed");
-    if (ARV_IS_GC_CATEGORY(node) || !Writable(arv_gc_feature_node_get_actual_access_mode(node)))
+    if (ARV_IS_GC_CATEGORY(node))
+        return Outcome(FeatureOutcome::NotWritable, "\"" + name + "\" is a category, not a value");
+    if (!Writable(arv_gc_feature_node_get_actual_access_mode(node)))
         return Outcome(FeatureOutcome::NotWritable, "\"" + name + "\" is read-only");
 
     const std::string limits = Limits(name);
