@@ -14,8 +14,8 @@ class FakeCamera : public Lumora::IDevice {
 public:
     static constexpr uint64_t kDescriptionAddress = 0x10000;
 
-    FakeCamera(std::string location, std::string description)
-        : location_(std::move(location)), description_(std::move(description)), memory_(0x400, 0) {}
+    FakeCamera(std::string location, std::string description, size_t memorySize = 0x400)
+        : location_(std::move(location)), description_(std::move(description)), memory_(memorySize, 0) {}
 
     std::vector<uint8_t>& Memory() { return memory_; }
     uint32_t U32(size_t at) const {

@@ -379,4 +379,39 @@ TEST(FeaturesLoadTest, RefusesDescriptionsItCannotUse) {
     }
 }
 
+// The module's own USB 2.0 descriptions through the same layer: a monochrome and a colour model,
+// with the lock that acquisition puts on the image format.
+TEST(Usb2DescriptionFeaturesTest, ImageFormatLocksWhileAcquiring) {
+    const struct {
+        int id;
+        const char* entries;
+    } models[] = {{108, "one of Mono8, Mono10, Mono12, Mono14"}, {116, "one of Mono8, BayerBG8, BGR8Packed"}};
+    constexpr size_t kMapSize = 0x4400, kAcquisitionEnabled = 0x154, kPixelFormatReg = 0x120;
+    for (const auto& model : models) {
+        SCOPED_TRACE(model.id);
+        std::ifstream in(std::string(KOVON_USB2_DESCRIPTION_DIR) + "/DEVREGS_" + std::to_string(model.id) + ".xml");
+        std::ostringstream xml;
+        xml << in.rdbuf();
+        ASSERT_FALSE(xml.str().empty());
+        FakeCamera camera(Location("Model.xml", xml.str().size()), xml.str(), kMapSize);
+        camera.SetU32(kPixelFormatReg, 0x01080001);
+        Features features(&camera);
+        const FeatureStatus loaded = features.Load();
+        ASSERT_TRUE(loaded.Ok()) << loaded.message;
+        EXPECT_EQ(features.Limits("PixelFormat"), model.entries);
+        EXPECT_GT(features.List().size(), 40u);
+
+        ASSERT_TRUE(features.Execute("AcquisitionStart").Ok());
+        EXPECT_EQ(camera.U32(kAcquisitionEnabled), 1u);
+        const int writes = camera.Writes();
+        EXPECT_EQ(features.Set("PixelFormat", "Mono8").outcome, FeatureOutcome::Locked);
+        EXPECT_EQ(features.Execute("AcquisitionStart").outcome, FeatureOutcome::Locked);
+        EXPECT_EQ(camera.Writes(), writes);
+
+        ASSERT_TRUE(features.Execute("AcquisitionStop").Ok());
+        EXPECT_TRUE(features.Set("PixelFormat", model.id == 108 ? "Mono12" : "BGR8Packed").Ok());
+        EXPECT_EQ(camera.U32(kPixelFormatReg), model.id == 108 ? 0x01100005u : 0x02180015u);
+    }
+}
+
 }  // namespace
