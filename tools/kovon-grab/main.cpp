@@ -323,8 +323,14 @@ int main(int argc, char** argv) {
     Simulator simulator(host);
     if (simulate || command == "demo") {
         std::vector<std::string> warnings;
-        simulator.PlugAll(warnings);
+        const std::vector<SimulatedCamera> plugged = simulator.PlugAll(warnings);
         for (const std::string& w : warnings) std::fprintf(stderr, "kovon-grab: %s\n", w.c_str());
+        if (command == "demo") {
+            std::printf("== simulated cameras plugged\n");
+            for (const SimulatedCamera& camera : plugged)
+                std::printf("%-9s %s\n", camera.transport.c_str(), camera.what.c_str());
+            std::printf("\n");
+        }
     }
     int code;
     {
