@@ -21,8 +21,9 @@ using KovonGrab::FeatureStatus;
 using KovonGrabTest::FakeCamera;
 
 // Registers of the description below (offsets in the fake camera's memory).
-constexpr size_t kWidth = 0x100, kSensorWidth = 0x104, kPixelFormat = 0x108, kExposure = 0x10C, kReverseX = 0x110,
-                 kAcquisitionStart = 0x114, kLocked = 0x118, kModelName = 0x200, kUserId = 0x240;
+constexpr size_t kWidth = 0x100, kSensorWidth = 0x104, kPixelFormat = 0x108, kExposure = 0x10C,
+                 kReverseX = 0x110, kAcquisitionStart = 0x114, kLocked = 0x118, kModelName = 0x200,
+                 kUserId = 0x240;
 
 const char kDescription[] = R"(<?xml version="1.0" encoding="utf-8"?>
 <RegisterDescription ModelName="Fake" VendorName="Test" StandardNameSpace="None"
@@ -133,7 +134,8 @@ std::string Location(const std::string& file, size_t length) {
 
 class FeaturesTest : public ::testing::Test {
 protected:
-    FeaturesTest() : camera_(Location("Fake.xml", sizeof kDescription - 1), kDescription), features_(&camera_) {
+    FeaturesTest()
+        : camera_(Location("Fake.xml", sizeof kDescription - 1), kDescription), features_(&camera_) {
         camera_.SetU32(kWidth, 1280);
         camera_.SetU32(kSensorWidth, 1280);
         camera_.SetU32(kPixelFormat, 0x01080001);
@@ -205,7 +207,7 @@ TEST_F(FeaturesTest, WritesOnlyWhatPassesEveryCheck) {
         {"AcquisitionStart", "now", FeatureOutcome::InvalidValue},
         {"AcquisitionStart", "execute", FeatureOutcome::Ok},
         {"ImageFormatControl", "1", FeatureOutcome::NotWritable},  // a category has no value
-        {"Mono8", "1", FeatureOutcome::UnknownFeature},               // an entry is not a feature
+        {"Mono8", "1", FeatureOutcome::UnknownFeature},            // an entry is not a feature
         {"Height", "480", FeatureOutcome::UnknownFeature},
     };
     for (const SetCase& c : cases) {
@@ -230,7 +232,8 @@ TEST_F(FeaturesTest, WritesOnlyWhatPassesEveryCheck) {
 
 TEST_F(FeaturesTest, LockedFeaturesAreNotWrittenUntilUnlocked) {
     camera_.SetU32(kLocked, 1);
-    for (const auto& [feature, value] : {std::pair<const char*, const char*>{"Width", "640"}, {"PixelFormat", "Mono12"}}) {
+    for (const auto& [feature, value] :
+         {std::pair<const char*, const char*>{"Width", "640"}, {"PixelFormat", "Mono12"}}) {
         SCOPED_TRACE(feature);
         const int writes = camera_.Writes();
         const FeatureStatus status = features_.Set(feature, value);
@@ -310,9 +313,10 @@ TEST(DescriptionLocationTest, AcceptsOnlyTheLocalForm) {
     EXPECT_EQ(location.fileName, "cam.zip");
     EXPECT_EQ(location.address, 0xA0000u);
     EXPECT_EQ(location.length, 0x1Fu);
-    for (const char* bad : {"", "Local:", "File:cam.xml", "http://host/cam.xml", "Local:cam.xml;700",
-                            "Local:;700;10", "Local:cam.xml;7g0;10", "Local:cam.xml;700;", "Local:cam.xml;1;2;3",
-                            "Local:cam.xml;11112222333344445;10", "Local:cam.xml;-1;10"}) {
+    for (const char* bad :
+         {"", "Local:", "File:cam.xml", "http://host/cam.xml", "Local:cam.xml;700", "Local:;700;10",
+          "Local:cam.xml;7g0;10", "Local:cam.xml;700;", "Local:cam.xml;1;2;3",
+          "Local:cam.xml;11112222333344445;10", "Local:cam.xml;-1;10"}) {
         SCOPED_TRACE(bad);
         DescriptionLocation untouched;
         untouched.address = 42;
@@ -362,7 +366,8 @@ TEST(FeaturesLoadTest, RefusesDescriptionsItCannotUse) {
         {"empty description", Location("Fake.xml", 0), ""},
         {"location not local", "File:/tmp/Fake.xml", kDescription},
         {"read refused by the camera", Location("Fake.xml", 10), kDescription},
-        {"larger than any description", Location("Fake.xml", Features::kMaxDescriptionBytes + 1), kDescription},
+        {"larger than any description", Location("Fake.xml", Features::kMaxDescriptionBytes + 1),
+         kDescription},
         {"not XML", Location("Fake.xml", 11), "hello world"},
         {"damaged zip", Location("Fake.zip", notZip.size()), notZip},
         {"zip without XML", Location("Fake.zip", zipWithoutXml.size()), zipWithoutXml},
@@ -389,7 +394,8 @@ TEST(Usb2DescriptionFeaturesTest, ImageFormatLocksWhileAcquiring) {
     constexpr size_t kMapSize = 0x4400, kAcquisitionEnabled = 0x154, kPixelFormatReg = 0x120;
     for (const auto& model : models) {
         SCOPED_TRACE(model.id);
-        std::ifstream in(std::string(KOVON_USB2_DESCRIPTION_DIR) + "/DEVREGS_" + std::to_string(model.id) + ".xml");
+        std::ifstream in(std::string(KOVON_USB2_DESCRIPTION_DIR) + "/DEVREGS_" + std::to_string(model.id) +
+                         ".xml");
         std::ostringstream xml;
         xml << in.rdbuf();
         ASSERT_FALSE(xml.str().empty());

@@ -102,7 +102,8 @@ bool DescriptionsServed() {
 }
 
 TEST(GrabToolTest, FeaturesByNameWithTheirErrors) {
-    if (!DescriptionsServed()) GTEST_SKIP() << "the module serves no register description for USB 2.0 cameras yet";
+    if (!DescriptionsServed())
+        GTEST_SKIP() << "the module serves no register description for USB 2.0 cameras yet";
     const ToolRun model = RunTool({"--simulate", "get", "0", "DeviceModelName"});
     EXPECT_TRUE(Contains(model.out, "DeviceModelName = RT-GA47E"));
     const ToolRun format = RunTool({"--simulate", "get", "1", "PixelFormat"});

@@ -84,8 +84,8 @@ struct GreyCase {
 
 TEST_F(PngWriterTest, GreyFormatsKeepEverySample) {
     const GreyCase cases[] = {
-        {PixelFormat::Mono8, 8, 0},   {PixelFormat::BayerBG8, 8, 0},   {PixelFormat::BayerGR8, 8, 0},
-        {PixelFormat::Mono10, 16, 10}, {PixelFormat::Mono12, 16, 12},   {PixelFormat::Mono14, 16, 14},
+        {PixelFormat::Mono8, 8, 0},    {PixelFormat::BayerBG8, 8, 0},    {PixelFormat::BayerGR8, 8, 0},
+        {PixelFormat::Mono10, 16, 10}, {PixelFormat::Mono12, 16, 12},    {PixelFormat::Mono14, 16, 14},
         {PixelFormat::Mono16, 16, 0},  {PixelFormat::BayerBG12, 16, 12}, {PixelFormat::BayerGR10, 16, 10},
     };
     const uint32_t width = 7, height = 5;  // odd sizes: no row padding may creep in
@@ -152,7 +152,8 @@ TEST_F(PngWriterTest, RefusesWhatItCannotWriteAndLeavesNoFile) {
         {"frame one byte short", Path("b.png"), 8, 8, PixelFormat::Mono8, 63},
         {"16-bit frame given 8-bit size", Path("c.png"), 8, 8, PixelFormat::Mono12, 64},
         {"no pixels", Path("d.png"), 0, 8, PixelFormat::Mono8, frame.size()},
-        {"huge geometry for a small buffer", Path("e.png"), 0x7FFFFFFF, 0x7FFFFFFF, PixelFormat::RGB8Packed, frame.size()},
+        {"huge geometry for a small buffer", Path("e.png"), 0x7FFFFFFF, 0x7FFFFFFF, PixelFormat::RGB8Packed,
+         frame.size()},
         {"folder that does not exist", Path("none/f.png"), 8, 8, PixelFormat::Mono8, frame.size()},
     };
     for (const Case& c : cases) {

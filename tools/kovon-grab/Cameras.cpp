@@ -53,7 +53,9 @@ const std::vector<CameraEntry>& Cameras::Discover(unsigned timeoutMs) {
             camera.deviceName = deviceName;
             Lumora::IDevice* info = nullptr;
             if (iface->GetDevice(deviceName, info) == 0 && info != nullptr) {
-                auto get = [info](Lumora::u64 id, void* b, Lumora::u64& s) { return info->GetInfo(id, b, s); };
+                auto get = [info](Lumora::u64 id, void* b, Lumora::u64& s) {
+                    return info->GetInfo(id, b, s);
+                };
                 camera.vendor = ReadText(get, 3);
                 camera.model = ReadText(get, 4);
                 camera.serial = ReadText(get, 7);

@@ -16,7 +16,7 @@ struct CameraEntry {
     std::string vendor;
     std::string model;
     std::string serial;
-    std::string address;        // IP address (GigE Vision) or the camera's transport name
+    std::string address;  // IP address (GigE Vision) or the camera's transport name
 };
 
 // Transport name for people: "USB2", "GigE", "U3V".

@@ -6,13 +6,13 @@ namespace KovonGrab {
 
 enum ExitCode {
     kExitOk = 0,
-    kExitFailure = 1,         // anything not listed below
+    kExitFailure = 1,  // anything not listed below
     kExitUsage = 2,
-    kExitNoModule = 3,        // the module cannot be loaded or makes no system
+    kExitNoModule = 3,  // the module cannot be loaded or makes no system
     kExitUnknownCamera = 4,
-    kExitCannotOpen = 5,      // the camera is listed but cannot be opened (in use elsewhere)
+    kExitCannotOpen = 5,  // the camera is listed but cannot be opened (in use elsewhere)
     kExitUnknownFeature = 6,
-    kExitInvalidValue = 7,    // not a value of the feature's type or not one of its entries
+    kExitInvalidValue = 7,  // not a value of the feature's type or not one of its entries
     kExitOutOfRange = 8,
     kExitLocked = 9,
     kExitNotAccessible = 10,  // not readable, not writable or not available now

@@ -121,7 +121,8 @@ bool ParseDescriptionLocation(const std::string& text, DescriptionLocation& loca
     rest = rest.substr(0, rest.find('?'));
     const size_t first = rest.find(';');
     const size_t second = first == std::string::npos ? first : rest.find(';', first + 1);
-    if (first == 0 || second == std::string::npos || rest.find(';', second + 1) != std::string::npos) return false;
+    if (first == 0 || second == std::string::npos || rest.find(';', second + 1) != std::string::npos)
+        return false;
     DescriptionLocation parsed;
     parsed.fileName = rest.substr(0, first);
     if (!ParseHex(rest.substr(first + 1, second - first - 1), parsed.address) ||
@@ -150,8 +151,8 @@ FeatureStatus Features::Load() {
     }
     if (rc != 0 || locationText.empty()) {
         status.moduleStatus = rc;
-        status.message = "the camera does not tell where its register description is (status " +
-                         std::to_string(rc) + ")";
+        status.message =
+            "the camera does not tell where its register description is (status " + std::to_string(rc) + ")";
         return status;
     }
     if (!ParseDescriptionLocation(locationText, location_)) {
@@ -160,7 +161,8 @@ FeatureStatus Features::Load() {
     }
     if (location_.length == 0 || location_.length > kMaxDescriptionBytes) {
         status.message = location_.length == 0 ? "the camera offers no register description (its length is 0)"
-                                               : "the register description is too large (" + std::to_string(location_.length) + " bytes)";
+                                               : "the register description is too large (" +
+                                                     std::to_string(location_.length) + " bytes)";
         return status;
     }
     std::string bytes(static_cast<size_t>(location_.length), '\0');
@@ -206,10 +208,12 @@ FeatureStatus Features::FromError(GError*& error, const std::string& what) {
     if (port_->LastFailure() != 0) {
         status.outcome = FeatureOutcome::DeviceFailure;
         status.moduleStatus = port_->LastFailure();
-        status.message = what + ": the camera refused the access (status " + std::to_string(status.moduleStatus) + ")";
+        status.message =
+            what + ": the camera refused the access (status " + std::to_string(status.moduleStatus) + ")";
     } else {
         status.outcome = FeatureOutcome::InvalidValue;
-        status.message = what + ": " + (error != nullptr ? error->message : "the description cannot evaluate it");
+        status.message =
+            what + ": " + (error != nullptr ? error->message : "the description cannot evaluate it");
     }
     g_clear_error(&error);
     return status;
@@ -252,7 +256,8 @@ FeatureStatus Features::Get(const std::string& name, std::string& value) {
         const char* s = arv_gc_string_get_value(ARV_GC_STRING(node), &error);
         if (s != nullptr) text = s;
     } else {
-        return Outcome(FeatureOutcome::NotReadable, "\"" + name + "\" (" + NodeType(node) + ") has no value to show");
+        return Outcome(FeatureOutcome::NotReadable,
+                       "\"" + name + "\" (" + NodeType(node) + ") has no value to show");
     }
     if (error != nullptr) return FromError(error, "reading \"" + name + "\"");
     value = text;
@@ -322,7 +327,8 @@ FeatureStatus Features::Set(const std::string& name, const std::string& value) {
     port_->ResetFailure();
     const bool locked = arv_gc_feature_node_is_locked(node, &error);
     if (error != nullptr) return FromError(error, name);
-    if (locked) return Outcome(FeatureOutcome::Locked, "\"" + name + "\" is locked now and cannot be changed");
+    if (locked)
+        return Outcome(FeatureOutcome::Locked, "\"" + name + "\" is locked now and cannot be changed");
     if (ARV_IS_GC_CATEGORY(node))
         return Outcome(FeatureOutcome::NotWritable, "\"" + name + "\" is a category, not a value");
     if (!Writable(arv_gc_feature_node_get_actual_access_mode(node)))
@@ -330,12 +336,12 @@ FeatureStatus Features::Set(const std::string& name, const std::string& value) {
 
     const std::string limits = Limits(name);
     auto outOfRange = [&](const std::string& why) {
-        return Outcome(FeatureOutcome::OutOfRange,
-                       value + " is " + why + " for \"" + name + "\"" + (limits.empty() ? "" : " (" + limits + ")"));
+        return Outcome(FeatureOutcome::OutOfRange, value + " is " + why + " for \"" + name + "\"" +
+                                                       (limits.empty() ? "" : " (" + limits + ")"));
     };
     auto invalid = [&](const std::string& what) {
-        return Outcome(FeatureOutcome::InvalidValue, "\"" + value + "\" is not " + what + " for \"" + name + "\"" +
-                                                         (limits.empty() ? "" : " (" + limits + ")"));
+        return Outcome(FeatureOutcome::InvalidValue, "\"" + value + "\" is not " + what + " for \"" + name +
+                                                         "\"" + (limits.empty() ? "" : " (" + limits + ")"));
     };
 
     port_->ResetFailure();
@@ -349,9 +355,12 @@ FeatureStatus Features::Set(const std::string& name, const std::string& value) {
         arv_gc_enumeration_set_string_value(ARV_GC_ENUMERATION(node), value.c_str(), &error);
     } else if (ARV_IS_GC_BOOLEAN(node)) {
         bool flag;
-        if (value == "true" || value == "1" || value == "on") flag = true;
-        else if (value == "false" || value == "0" || value == "off") flag = false;
-        else return invalid("true or false");
+        if (value == "true" || value == "1" || value == "on")
+            flag = true;
+        else if (value == "false" || value == "0" || value == "off")
+            flag = false;
+        else
+            return invalid("true or false");
         arv_gc_boolean_set_value(ARV_GC_BOOLEAN(node), flag, &error);
     } else if (ARV_IS_GC_FLOAT(node)) {
         char* end = nullptr;
@@ -375,7 +384,8 @@ FeatureStatus Features::Set(const std::string& name, const std::string& value) {
         if (error != nullptr) return FromError(error, name);
         if (v < min || v > max) return outOfRange("out of range");
         // The distance from the minimum, computed without overflow: both lie in [min, max].
-        if (inc > 1 && (static_cast<uint64_t>(v) - static_cast<uint64_t>(min)) % static_cast<uint64_t>(inc) != 0)
+        if (inc > 1 &&
+            (static_cast<uint64_t>(v) - static_cast<uint64_t>(min)) % static_cast<uint64_t>(inc) != 0)
             return outOfRange("off the increment");
         arv_gc_integer_set_value(ARV_GC_INTEGER(node), v, &error);
     } else if (ARV_IS_GC_STRING(node)) {
@@ -384,7 +394,8 @@ FeatureStatus Features::Set(const std::string& name, const std::string& value) {
         if (max >= 0 && static_cast<int64_t>(value.size()) > max) return outOfRange("too long");
         arv_gc_string_set_value(ARV_GC_STRING(node), value.c_str(), &error);
     } else {
-        return Outcome(FeatureOutcome::NotWritable, "\"" + name + "\" (" + NodeType(node) + ") cannot be set by value");
+        return Outcome(FeatureOutcome::NotWritable,
+                       "\"" + name + "\" (" + NodeType(node) + ") cannot be set by value");
     }
     if (error != nullptr) return FromError(error, "writing \"" + name + "\"");
     return FeatureStatus();
@@ -413,7 +424,8 @@ void Features::ListCategory(const std::string& name, int depth, std::vector<Feat
     ArvGcNode* node = arv_gc_get_node(gc_, name.c_str());
     if (node == nullptr || !ARV_IS_GC_CATEGORY(node)) return;
     path.push_back(name);
-    for (const GSList* it = arv_gc_category_get_features(ARV_GC_CATEGORY(node)); it != nullptr; it = it->next) {
+    for (const GSList* it = arv_gc_category_get_features(ARV_GC_CATEGORY(node)); it != nullptr;
+         it = it->next) {
         const std::string child = static_cast<const char*>(it->data);
         ArvGcNode* childNode = arv_gc_get_node(gc_, child.c_str());
         if (childNode == nullptr || !ARV_IS_GC_FEATURE_NODE(childNode)) continue;

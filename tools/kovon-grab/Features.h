@@ -24,10 +24,10 @@ enum class FeatureOutcome {
     NotAvailable,    // not implemented or not available in the camera's present state
     NotReadable,
     NotWritable,
-    Locked,          // pIsLocked holds
-    OutOfRange,      // outside minimum/maximum, off the increment, or too long
-    InvalidValue,    // not a value of the feature's type, or not an entry of the enumeration
-    DeviceFailure,   // the camera refused an access; moduleStatus says how
+    Locked,         // pIsLocked holds
+    OutOfRange,     // outside minimum/maximum, off the increment, or too long
+    InvalidValue,   // not a value of the feature's type, or not an entry of the enumeration
+    DeviceFailure,  // the camera refused an access; moduleStatus says how
 };
 
 struct FeatureStatus {
@@ -39,13 +39,13 @@ struct FeatureStatus {
 
 // One line of a feature listing.
 struct FeatureLine {
-    int depth = 0;         // nesting below the Root category
+    int depth = 0;  // nesting below the Root category
     bool category = false;
     std::string name;
-    std::string type;      // the description's element name: Integer, Enumeration, Float ...
-    std::string access;    // RO, RW, WO, with "locked" when pIsLocked holds
-    std::string value;     // empty when not readable
-    std::string range;     // range, entries or length limit
+    std::string type;    // the description's element name: Integer, Enumeration, Float ...
+    std::string access;  // RO, RW, WO, with "locked" when pIsLocked holds
+    std::string value;   // empty when not readable
+    std::string range;   // range, entries or length limit
 };
 
 // A parsed "Local:" description location.

@@ -28,9 +28,9 @@ double Seconds(Clock::duration d) {
 void ShowProgress(std::FILE* out, const GrabResult& r, uint64_t wanted, bool last) {
     if (out == nullptr) return;
     const double rate = r.seconds > 0 ? static_cast<double>(r.frames) / r.seconds : 0.0;
-    std::fprintf(out, "\rframes %llu/%llu  %.1f frames/s  errors %llu%s", static_cast<unsigned long long>(r.frames),
-                 static_cast<unsigned long long>(wanted), rate, static_cast<unsigned long long>(r.errors),
-                 last ? "\n" : "   ");
+    std::fprintf(out, "\rframes %llu/%llu  %.1f frames/s  errors %llu%s",
+                 static_cast<unsigned long long>(r.frames), static_cast<unsigned long long>(wanted), rate,
+                 static_cast<unsigned long long>(r.errors), last ? "\n" : "   ");
     std::fflush(out);
 }
 
@@ -56,7 +56,8 @@ std::string FrameFileName(const std::string& prefix, uint64_t index) {
 GrabResult Grab(Lumora::IDevice* device, Features& features, const GrabOptions& options) {
     GrabResult result;
     int64_t width = 0, height = 0, pixelFormat = 0;
-    for (auto [name, value] : {std::pair<const char*, int64_t*>{"Width", &width}, {"Height", &height},
+    for (auto [name, value] : {std::pair<const char*, int64_t*>{"Width", &width},
+                               {"Height", &height},
                                {"PixelFormat", &pixelFormat}}) {
         result.featureStatus = features.GetInteger(name, *value);
         if (!result.featureStatus.Ok()) {
@@ -68,7 +69,8 @@ GrabResult Grab(Lumora::IDevice* device, Features& features, const GrabOptions& 
     if (width <= 0 || height <= 0 || width > 0xFFFFFF || height > 0xFFFFFF || pixelFormat < 0 ||
         pixelFormat > 0xFFFFFFFF) {
         result.outcome = GrabOutcome::NoGeometry;
-        result.message = "the camera reports an image of " + std::to_string(width) + " x " + std::to_string(height);
+        result.message =
+            "the camera reports an image of " + std::to_string(width) + " x " + std::to_string(height);
         return result;
     }
     result.width = static_cast<uint32_t>(width);
@@ -159,9 +161,11 @@ GrabResult Grab(Lumora::IDevice* device, Features& features, const GrabOptions& 
         lastGood = Clock::now();
         if (!options.outputDir.empty()) {
             const std::string path =
-                (std::filesystem::path(options.outputDir) / FrameFileName(options.filePrefix, result.frames)).string();
+                (std::filesystem::path(options.outputDir) / FrameFileName(options.filePrefix, result.frames))
+                    .string();
             std::string error;
-            if (!WritePng(path, result.width, result.height, result.pixelFormat, buffer.data(), buffer.size(), error)) {
+            if (!WritePng(path, result.width, result.height, result.pixelFormat, buffer.data(), buffer.size(),
+                          error)) {
                 result.outcome = GrabOutcome::WriteFailed;
                 result.message = error;
                 break;

@@ -13,20 +13,20 @@ namespace KovonGrab {
 
 struct GrabOptions {
     uint64_t frames = 10;
-    std::string outputDir;    // empty: frames are not written
-    std::string filePrefix;   // file names: <prefix>_<number>.png
-    unsigned timeoutMs = 5000;  // longest wait for the next good frame
+    std::string outputDir;          // empty: frames are not written
+    std::string filePrefix;         // file names: <prefix>_<number>.png
+    unsigned timeoutMs = 5000;      // longest wait for the next good frame
     std::FILE* progress = nullptr;  // where the progress line goes; null: none
 };
 
 enum class GrabOutcome {
     Ok,
-    NoGeometry,      // Width, Height or PixelFormat cannot be read
-    NotStorable,     // the pixel format cannot be written as PNG
-    NoStream,        // the stream cannot be opened
-    StartFailed,     // Acquire or AcquisitionStart failed
-    Stalled,         // no good frame within the time-out
-    WriteFailed,     // an image file cannot be written
+    NoGeometry,   // Width, Height or PixelFormat cannot be read
+    NotStorable,  // the pixel format cannot be written as PNG
+    NoStream,     // the stream cannot be opened
+    StartFailed,  // Acquire or AcquisitionStart failed
+    Stalled,      // no good frame within the time-out
+    WriteFailed,  // an image file cannot be written
 };
 
 struct GrabResult {

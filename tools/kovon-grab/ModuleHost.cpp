@@ -29,6 +29,8 @@ ModuleHost::~ModuleHost() {
     // their code.
 }
 
-void* ModuleHost::Symbol(const char* name) const { return handle_ != nullptr ? dlsym(handle_, name) : nullptr; }
+void* ModuleHost::Symbol(const char* name) const {
+    return handle_ != nullptr ? dlsym(handle_, name) : nullptr;
+}
 
 }  // namespace KovonGrab

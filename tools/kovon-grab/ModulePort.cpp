@@ -41,11 +41,13 @@ static gboolean kovon_grab_port_write_memory(ArvDevice* device, guint64 address,
     return owner->Transfer(address, size, buffer, true, error) ? TRUE : FALSE;
 }
 
-static gboolean kovon_grab_port_read_register(ArvDevice* device, guint64 address, guint32* value, GError** error) {
+static gboolean kovon_grab_port_read_register(ArvDevice* device, guint64 address, guint32* value,
+                                              GError** error) {
     return kovon_grab_port_read_memory(device, address, 4, value, error);
 }
 
-static gboolean kovon_grab_port_write_register(ArvDevice* device, guint64 address, guint32 value, GError** error) {
+static gboolean kovon_grab_port_write_register(ArvDevice* device, guint64 address, guint32 value,
+                                               GError** error) {
     return kovon_grab_port_write_memory(device, address, 4, &value, error);
 }
 
@@ -81,17 +83,20 @@ bool ModulePort::Transfer(uint64_t address, uint32_t size, void* buffer, bool wr
     // such a read then yields zeros rather than whatever the engine's buffer held.
     if (!write) std::memset(buffer, 0, size);
     int status = Access(address, size, buffer, write);
-    if (status == Lumora::GC_ERR_INVALID_PARAMETER && size > 4) status = AccessInPieces(address, size, buffer, write);
+    if (status == Lumora::GC_ERR_INVALID_PARAMETER && size > 4)
+        status = AccessInPieces(address, size, buffer, write);
     if (status == 0) return true;
     lastFailure_ = status;
-    g_set_error(error, ARV_DEVICE_ERROR, ARV_DEVICE_ERROR_PROTOCOL_ERROR, "%s of %u bytes at 0x%llx: status %d",
-                write ? "write" : "read", size, static_cast<unsigned long long>(address), lastFailure_);
+    g_set_error(error, ARV_DEVICE_ERROR, ARV_DEVICE_ERROR_PROTOCOL_ERROR,
+                "%s of %u bytes at 0x%llx: status %d", write ? "write" : "read", size,
+                static_cast<unsigned long long>(address), lastFailure_);
     return false;
 }
 
 int ModulePort::Access(uint64_t address, uint32_t size, void* buffer, bool write) {
     Lumora::u64 inOut = size;
-    const int status = write ? camera_->SetParam(address, buffer, inOut) : camera_->GetParam(address, buffer, inOut);
+    const int status =
+        write ? camera_->SetParam(address, buffer, inOut) : camera_->GetParam(address, buffer, inOut);
     if (status == 0 && !write && inOut > size) return Lumora::GC_ERR_INVALID_BUFFER;
     return status;
 }

@@ -81,8 +81,9 @@ bool Encode(std::FILE* file, uint32_t width, uint32_t height, const PngLayout& l
         return false;
     }
     png_init_io(png, file);
-    png_set_IHDR(png, info, width, height, layout.bitDepth, layout.channels == 3 ? PNG_COLOR_TYPE_RGB : PNG_COLOR_TYPE_GRAY,
-                 PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_set_IHDR(png, info, width, height, layout.bitDepth,
+                 layout.channels == 3 ? PNG_COLOR_TYPE_RGB : PNG_COLOR_TYPE_GRAY, PNG_INTERLACE_NONE,
+                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     if (layout.significantBits != layout.bitDepth) {
         png_color_8 bits;
         std::memset(&bits, 0, sizeof bits);
@@ -115,8 +116,8 @@ std::string PixelFormatName(uint32_t pixelFormat) {
     return text;
 }
 
-bool WritePng(const std::string& path, uint32_t width, uint32_t height, uint32_t pixelFormat, const uint8_t* data,
-              size_t size, std::string& error) {
+bool WritePng(const std::string& path, uint32_t width, uint32_t height, uint32_t pixelFormat,
+              const uint8_t* data, size_t size, std::string& error) {
     PngLayout layout;
     if (!PngLayoutFor(pixelFormat, layout)) {
         error = "pixel format " + PixelFormatName(pixelFormat) + " cannot be stored as PNG";

@@ -28,11 +28,11 @@ constexpr uint32_t BGR8Packed = 0x02180015;
 
 // How frames of one pixel format are laid out in memory and stored in a PNG file.
 struct PngLayout {
-    int channels = 0;         // 1 grey, 3 colour
-    int bitDepth = 0;         // 8 or 16 in the file
-    int significantBits = 0;  // bits per sample in the frame: 8, 10, 12, 14 or 16
-    bool bgr = false;         // blue first in the frame
-    size_t bytesPerPixel = 0; // in the frame
+    int channels = 0;          // 1 grey, 3 colour
+    int bitDepth = 0;          // 8 or 16 in the file
+    int significantBits = 0;   // bits per sample in the frame: 8, 10, 12, 14 or 16
+    bool bgr = false;          // blue first in the frame
+    size_t bytesPerPixel = 0;  // in the frame
 };
 
 // False when frames of the format cannot be stored.
@@ -43,7 +43,7 @@ std::string PixelFormatName(uint32_t pixelFormat);
 // Writes one frame (16-bit samples little-endian, rows without padding). The frame must hold
 // width x height pixels; false with the reason in `error` otherwise or when the file cannot be
 // written.
-bool WritePng(const std::string& path, uint32_t width, uint32_t height, uint32_t pixelFormat, const uint8_t* data,
-              size_t size, std::string& error);
+bool WritePng(const std::string& path, uint32_t width, uint32_t height, uint32_t pixelFormat,
+              const uint8_t* data, size_t size, std::string& error);
 
 }  // namespace KovonGrab

@@ -78,7 +78,8 @@ std::vector<SimulatedCamera> Simulator::PlugAll(std::vector<std::string>& warnin
         u3vSerials_.push_back(kU3VSerial);
         plugged.push_back({"U3V", std::string(kU3VModel) + ", monochrome"});
     } else {
-        warnings.push_back("cannot plug the simulated USB3 Vision camera (status " + std::to_string(rc) + ")");
+        warnings.push_back("cannot plug the simulated USB3 Vision camera (status " + std::to_string(rc) +
+                           ")");
     }
 
     auto gigePlug = Resolve<int (*)(const char*, const char*, const char*, const uint8_t*, KovonSimGigE**)>(
@@ -97,7 +98,8 @@ std::vector<SimulatedCamera> Simulator::PlugAll(std::vector<std::string>& warnin
                 plugged.push_back({"GigE", std::string(kGigEModel) + ", monochrome, at " + address});
             }
         }
-        if (rc != 0) warnings.push_back("cannot plug the simulated GigE Vision camera: no free loopback address");
+        if (rc != 0)
+            warnings.push_back("cannot plug the simulated GigE Vision camera: no free loopback address");
     }
     return plugged;
 }

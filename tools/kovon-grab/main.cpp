@@ -67,21 +67,24 @@ struct Session {
     const CameraEntry* Camera(const std::string& key, int& code) {
         cameras->Discover(std::min(timeoutMs, kDiscoveryMs));
         const CameraEntry* camera = cameras->Find(key);
-        if (camera == nullptr) code = Fail(kExitUnknownCamera, "no camera \"" + key + "\" (see kovon-grab list)");
+        if (camera == nullptr)
+            code = Fail(kExitUnknownCamera, "no camera \"" + key + "\" (see kovon-grab list)");
         return camera;
     }
 
     // Exit code for a failed module call on a camera: a time-out, a camera that is gone, or
     // another failure.
     int DeviceFailure(const CameraEntry& camera, int status, const std::string& message) {
-        if (status == Lumora::GC_ERR_TIMEOUT) return Fail(kExitTimeout, message + ": the camera did not answer in time");
+        if (status == Lumora::GC_ERR_TIMEOUT)
+            return Fail(kExitTimeout, message + ": the camera did not answer in time");
         if (!cameras->StillPresent(camera, std::min(timeoutMs, kDiscoveryMs)))
             return Fail(kExitCameraLost, message + ": camera " + camera.deviceName + " is gone");
         return Fail(kExitFailure, message);
     }
 
     int FeatureFailure(const CameraEntry& camera, const FeatureStatus& status) {
-        if (status.outcome == FeatureOutcome::DeviceFailure || status.outcome == FeatureOutcome::NoDescription) {
+        if (status.outcome == FeatureOutcome::DeviceFailure ||
+            status.outcome == FeatureOutcome::NoDescription) {
             if (status.moduleStatus != 0 || status.outcome == FeatureOutcome::DeviceFailure)
                 return DeviceFailure(camera, status.moduleStatus, status.message);
         }
@@ -104,8 +107,8 @@ int OpenByKey(Session& s, const std::string& key, const CameraEntry*& camera, Op
     if (rc == 0) return kExitOk;
     if (!s.cameras->StillPresent(*camera, std::min(s.timeoutMs, kDiscoveryMs)))
         return Fail(kExitCameraLost, "camera " + camera->deviceName + " is gone");
-    return Fail(kExitCannotOpen, "camera " + camera->deviceName + " cannot be opened (status " + std::to_string(rc) +
-                                     "): another program may be using it");
+    return Fail(kExitCannotOpen, "camera " + camera->deviceName + " cannot be opened (status " +
+                                     std::to_string(rc) + "): another program may be using it");
 }
 
 int LoadFeatures(Session& s, const CameraEntry& camera, Features& features) {
@@ -120,7 +123,8 @@ int List(Session& s) {
         std::printf("no cameras found\n");
         return kExitOk;
     }
-    std::printf("%-3s %-9s %-28s %-14s %-16s %s\n", "#", "transport", "device name", "model", "serial", "address");
+    std::printf("%-3s %-9s %-28s %-14s %-16s %s\n", "#", "transport", "device name", "model", "serial",
+                "address");
     for (const CameraEntry& c : cameras)
         std::printf("%-3u %-9s %-28s %-14s %-16s %s\n", c.number, TransportLabel(c.transport).c_str(),
                     c.deviceName.c_str(), c.model.c_str(), c.serial.c_str(), c.address.c_str());
@@ -131,11 +135,13 @@ int Info(Session& s, const std::string& key) {
     const CameraEntry* camera = nullptr;
     OpenCamera open;
     if (const int code = OpenByKey(s, key, camera, open); code != kExitOk) return code;
-    auto get = [&open](Lumora::u64 id, void* b, Lumora::u64& size) { return open.device->GetInfo(id, b, size); };
+    auto get = [&open](Lumora::u64 id, void* b, Lumora::u64& size) {
+        return open.device->GetInfo(id, b, size);
+    };
     const struct {
         const char* label;
         Lumora::u64 id;
-    } rows[] = {{"device name", 1}, {"vendor", 3},  {"model", 4},   {"serial", 7},
+    } rows[] = {{"device name", 1}, {"vendor", 3},  {"model", 4},       {"serial", 7},
                 {"identity", 0},    {"version", 2}, {"vendor info", 5}, {"address", 10}};
     std::printf("%-13s %s (%s)\n", "transport", TransportLabel(camera->transport).c_str(),
                 camera->interfaceName.c_str());
@@ -178,7 +184,8 @@ int GetFeature(Session& s, const std::string& key, const std::string& name) {
     const FeatureStatus status = features.Get(name, value);
     if (!status.Ok()) return s.FeatureFailure(*camera, status);
     const std::string limits = features.Limits(name);
-    std::printf("%s = %s%s\n", name.c_str(), value.c_str(), limits.empty() ? "" : ("  [" + limits + "]").c_str());
+    std::printf("%s = %s%s\n", name.c_str(), value.c_str(),
+                limits.empty() ? "" : ("  [" + limits + "]").c_str());
     return kExitOk;
 }
 
@@ -211,8 +218,9 @@ int GrabFrames(Session& s, const CameraEntry& camera, Lumora::IDevice* device, u
     const GrabResult result = Grab(device, features, options);
     switch (result.outcome) {
         case GrabOutcome::Ok:
-            std::printf("%llu frames of %u x %u %s in %.2f s, %llu errors", static_cast<unsigned long long>(result.frames),
-                        result.width, result.height, PixelFormatName(result.pixelFormat).c_str(), result.seconds,
+            std::printf("%llu frames of %u x %u %s in %.2f s, %llu errors",
+                        static_cast<unsigned long long>(result.frames), result.width, result.height,
+                        PixelFormatName(result.pixelFormat).c_str(), result.seconds,
                         static_cast<unsigned long long>(result.errors));
             if (result.written > 0) std::printf("; first file %s", result.firstFile.c_str());
             std::printf("\n");
@@ -256,23 +264,26 @@ int Demo(Session& s, const std::string& outputDir) {
             std::printf("features: %s\n", loaded.message.c_str());
             continue;
         }
-        for (const char* name : {"DeviceModelName", "Width", "Height", "PixelFormat", "ExposureTime", "Gain"}) {
+        for (const char* name :
+             {"DeviceModelName", "Width", "Height", "PixelFormat", "ExposureTime", "Gain"}) {
             std::string value;
             if (!features.Has(name) || !features.Get(name, value).Ok()) continue;
             const std::string limits = features.Limits(name);
-            std::printf("%-13s %s%s\n", name, value.c_str(), limits.empty() ? "" : ("  [" + limits + "]").c_str());
+            std::printf("%-13s %s%s\n", name, value.c_str(),
+                        limits.empty() ? "" : ("  [" + limits + "]").c_str());
         }
         std::fflush(stdout);
         if (GrabFrames(s, camera, open.device, 3, outputDir) == kExitOk) ++grabbed;
         std::fflush(stdout);
     }
-    std::printf("\n%u of %zu cameras grabbed%s%s\n", grabbed, cameras.size(), grabbed > 0 ? "; images in " : "",
-                grabbed > 0 ? outputDir.c_str() : "");
+    std::printf("\n%u of %zu cameras grabbed%s%s\n", grabbed, cameras.size(),
+                grabbed > 0 ? "; images in " : "", grabbed > 0 ? outputDir.c_str() : "");
     return kExitOk;
 }
 
 bool ParseCount(const std::string& text, uint64_t& value) {
-    if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos) return false;
+    if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos)
+        return false;
     value = std::strtoull(text.c_str(), nullptr, 10);
     return value > 0;
 }
@@ -294,7 +305,8 @@ int main(int argc, char** argv) {
         } else if (a == "--simulate") {
             simulate = true;
         } else if (a == "--timeout" && hasValue) {
-            if (!ParseCount(argv[++i], timeoutMs) || timeoutMs > 3600000) return Usage("--timeout takes 1 to 3600000 ms");
+            if (!ParseCount(argv[++i], timeoutMs) || timeoutMs > 3600000)
+                return Usage("--timeout takes 1 to 3600000 ms");
         } else if (a == "-n" && hasValue) {
             if (!ParseCount(argv[++i], count)) return Usage("-n takes a frame count of at least 1");
         } else if (a == "-o" && hasValue) {
@@ -310,11 +322,11 @@ int main(int argc, char** argv) {
     }
     if (args.empty()) return Usage();
     const std::string& command = args[0];
-    const size_t expected = command == "list" || command == "demo" ? 1
+    const size_t expected = command == "list" || command == "demo"                            ? 1
                             : command == "info" || command == "features" || command == "grab" ? 2
-                            : command == "get" ? 3
-                            : command == "set" ? 4
-                                               : 0;
+                            : command == "get"                                                ? 3
+                            : command == "set"                                                ? 4
+                                                                                              : 0;
     if (expected == 0) return Usage(("unknown command " + command).c_str());
     if (args.size() != expected) return Usage(("wrong number of arguments for " + command).c_str());
 
@@ -335,13 +347,20 @@ int main(int argc, char** argv) {
     int code;
     {
         Session session{host, static_cast<unsigned>(timeoutMs), std::make_unique<Cameras>(host.System())};
-        if (command == "list") code = List(session);
-        else if (command == "demo") code = Demo(session, outputDir.empty() ? "kovon-grab-demo" : outputDir);
-        else if (command == "info") code = Info(session, args[1]);
-        else if (command == "features") code = ListFeatures(session, args[1]);
-        else if (command == "get") code = GetFeature(session, args[1], args[2]);
-        else if (command == "set") code = SetFeature(session, args[1], args[2], args[3]);
-        else code = GrabCommand(session, args[1], count, outputDir);
+        if (command == "list")
+            code = List(session);
+        else if (command == "demo")
+            code = Demo(session, outputDir.empty() ? "kovon-grab-demo" : outputDir);
+        else if (command == "info")
+            code = Info(session, args[1]);
+        else if (command == "features")
+            code = ListFeatures(session, args[1]);
+        else if (command == "get")
+            code = GetFeature(session, args[1], args[2]);
+        else if (command == "set")
+            code = SetFeature(session, args[1], args[2], args[3]);
+        else
+            code = GrabCommand(session, args[1], count, outputDir);
     }
     return code;
 }
