@@ -66,7 +66,13 @@ public:
     }
     int GetStreamName(unsigned, char*, Lumora::u64&) override { return Lumora::GC_ERR_INVALID_PARAMETER; }
     int GetStream(unsigned, Lumora::IStream*&) override { return Lumora::GC_ERR_INVALID_PARAMETER; }
-    int OpenStream(unsigned, Lumora::IStream*&) override { return Lumora::GC_ERR_INVALID_PARAMETER; }
+    int OpenStream(unsigned index, Lumora::IStream*& out) override {
+        if (index != 0 || stream_ == nullptr) return Lumora::GC_ERR_INVALID_PARAMETER;
+        out = stream_;
+        return 0;
+    }
+    // The stream OpenStream(0) hands out; the test owns it.
+    void SetStream(Lumora::IStream* stream) { stream_ = stream; }
     int SetValue(Lumora::u64, void*, Lumora::u64&) override { return Lumora::GC_ERR_NOT_IMPLEMENTED; }
     int GetValue(Lumora::u64, void*, Lumora::u64&) override { return Lumora::GC_ERR_NOT_IMPLEMENTED; }
     int RegisterEventCallBack(Lumora::EventCallBack, void*) override { return 0; }
@@ -90,6 +96,7 @@ private:
         return 0;
     }
 
+    Lumora::IStream* stream_ = nullptr;
     std::string location_;
     std::string description_;
     std::vector<uint8_t> memory_;
