@@ -105,19 +105,17 @@ void BinBytes(const std::uint8_t* in, std::uint8_t* out, std::uint64_t pairs) {
 void BinWords(const std::uint8_t* in, std::uint8_t* out, std::uint64_t pairs, std::uint32_t fullScale) {
     std::uint64_t i = 0;
 #if defined(__SSE2__)
-    // 8 output pixels per round: even and odd words into 32-bit lanes, add, clamp to full scale
-    // (at most 16383, so the signed pack to 16 bits keeps every value).
+    // 8 output pixels per round: even and odd words into 32-bit lanes and added; the signed pack
+    // to 16 bits saturates at 32767, above every full scale, and a signed 16-bit minimum then
+    // clamps to the format's full scale.
     const __m128i lowWords = _mm_set1_epi32(0xFFFF);
-    const __m128i limit = _mm_set1_epi32(static_cast<int>(fullScale));
-    auto pairSums = [&](__m128i v) {
-        const __m128i sum = _mm_add_epi32(_mm_and_si128(v, lowWords), _mm_srli_epi32(v, 16));
-        const __m128i over = _mm_cmpgt_epi32(sum, limit);
-        return _mm_or_si128(_mm_and_si128(over, limit), _mm_andnot_si128(over, sum));
-    };
+    const __m128i limit = _mm_set1_epi16(static_cast<short>(fullScale));
+    auto pairSums = [&](__m128i v) { return _mm_add_epi32(_mm_and_si128(v, lowWords), _mm_srli_epi32(v, 16)); };
     for (; i + 8 <= pairs; i += 8) {
         const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 4 * i));
         const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 4 * i + 16));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 2 * i), _mm_packs_epi32(pairSums(a), pairSums(b)));
+        const __m128i sums = _mm_packs_epi32(pairSums(a), pairSums(b));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 2 * i), _mm_min_epi16(sums, limit));
     }
 #endif
     for (; i < pairs; ++i) {
