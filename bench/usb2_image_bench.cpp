@@ -93,12 +93,18 @@ void RunCase(benchmark::State& state, ColorType colorType, std::uint32_t format,
     std::vector<std::uint8_t> source(rawBytes), destination(processor.DestinationBytes(frame));
     // The copy floor always moves the whole raw frame, also where the image is smaller (binning).
     std::vector<std::uint8_t> copyFloor(rawBytes);
-    for (std::size_t i = 0; i < source.size(); ++i) source[i] = static_cast<std::uint8_t>(i * 131 + (i >> 11));
+    for (std::size_t i = 0; i < source.size(); ++i)
+        source[i] = static_cast<std::uint8_t>(i * 131 + (i >> 11));
 
     const bool toBGR = format == kBGR8Packed;
     CvMatHeader src{kCvMat8UC1, int(kWidth), nullptr, 0, source.data(), int(kHeight), int(kWidth)};
-    CvMatHeader dst{toBGR ? kCvMat8UC3 : kCvMat8UC1, int(toBGR ? 3 * kWidth : kWidth), nullptr, 0,
-                    destination.data(), int(kHeight), int(kWidth)};
+    CvMatHeader dst{toBGR ? kCvMat8UC3 : kCvMat8UC1,
+                    int(toBGR ? 3 * kWidth : kWidth),
+                    nullptr,
+                    0,
+                    destination.data(),
+                    int(kHeight),
+                    int(kWidth)};
     const int code = toBGR ? kCvBayerRG2BGR : kCvBayerRG2GRAY;
 
     {
@@ -115,8 +121,8 @@ void RunCase(benchmark::State& state, ColorType colorType, std::uint32_t format,
     for (auto _ : state) {
         long before = allocationCount.load();
         const auto t0 = Clock::now();
-        const auto status =
-            processor.GetConvertImage(source.data(), source.size(), destination.data(), destination.size(), frame);
+        const auto status = processor.GetConvertImage(source.data(), source.size(), destination.data(),
+                                                      destination.size(), frame);
         benchmark::DoNotOptimize(status);
         benchmark::ClobberMemory();
         const auto t1 = Clock::now();
@@ -145,16 +151,31 @@ void RunCase(benchmark::State& state, ColorType colorType, std::uint32_t format,
     state.counters["ratio"] = base > 0 ? ours / base : 0;
     state.counters["ours_allocs"] = static_cast<double>(oursAllocs) / n;
     state.counters["floor_allocs"] = static_cast<double>(baseAllocs) / n;
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * static_cast<std::int64_t>(rawBytes));
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
+                            static_cast<std::int64_t>(rawBytes));
 }
 
-void BM_Mono8(benchmark::State& s) { RunCase(s, kColorTypeMono, kMono8, false, Floor::kMemcpy); }
-void BM_Mono12(benchmark::State& s) { RunCase(s, kColorTypeMono, kMono12, false, Floor::kMemcpy); }
-void BM_Mono8Binning(benchmark::State& s) { RunCase(s, kColorTypeMono, kMono8, true, Floor::kMemcpy); }
-void BM_Mono12Binning(benchmark::State& s) { RunCase(s, kColorTypeMono, kMono12, true, Floor::kMemcpy); }
-void BM_BayerBG8(benchmark::State& s) { RunCase(s, kColorTypeColor, kBayerBG8, false, Floor::kMemcpy); }
-void BM_BayerToGray(benchmark::State& s) { RunCase(s, kColorTypeColor, kMono8, false, Floor::kCvtColor); }
-void BM_BGR8Packed(benchmark::State& s) { RunCase(s, kColorTypeColor, kBGR8Packed, false, Floor::kCvtColor); }
+void BM_Mono8(benchmark::State& s) {
+    RunCase(s, kColorTypeMono, kMono8, false, Floor::kMemcpy);
+}
+void BM_Mono12(benchmark::State& s) {
+    RunCase(s, kColorTypeMono, kMono12, false, Floor::kMemcpy);
+}
+void BM_Mono8Binning(benchmark::State& s) {
+    RunCase(s, kColorTypeMono, kMono8, true, Floor::kMemcpy);
+}
+void BM_Mono12Binning(benchmark::State& s) {
+    RunCase(s, kColorTypeMono, kMono12, true, Floor::kMemcpy);
+}
+void BM_BayerBG8(benchmark::State& s) {
+    RunCase(s, kColorTypeColor, kBayerBG8, false, Floor::kMemcpy);
+}
+void BM_BayerToGray(benchmark::State& s) {
+    RunCase(s, kColorTypeColor, kMono8, false, Floor::kCvtColor);
+}
+void BM_BGR8Packed(benchmark::State& s) {
+    RunCase(s, kColorTypeColor, kBGR8Packed, false, Floor::kCvtColor);
+}
 
 BENCHMARK(BM_Mono8)->UseManualTime()->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_Mono12)->UseManualTime()->Unit(benchmark::kMicrosecond);

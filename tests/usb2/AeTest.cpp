@@ -47,18 +47,32 @@ TEST(AecRunTest, StepsHalfWayWithinTheLimits) {
         {"one off target still steps", {101, 1, 100, 5000.0f, 3}, 1024, AecResult::kWritten, 4975.0f},
         {"on target in Continuous", {100, 1, 100, 5000.0f, 3}, 1024, AecResult::kUnchanged, std::nullopt},
         {"no pixels counted", {100, 0, 100, 5000.0f, 3}, 1024, AecResult::kNoPixels, std::nullopt},
-        {"frame-rate mode On at 30", {10, 1, 100, 30000.0f, 3, 1, 30.0f}, 480, AecResult::kWritten, 33333.332f},
+        {"frame-rate mode On at 30",
+         {10, 1, 100, 30000.0f, 3, 1, 30.0f},
+         480,
+         AecResult::kWritten,
+         33333.332f},
         {"frame-rate mode Off, 480 rows", {10, 1, 100, 30000.0f, 3}, 480, AecResult::kWritten, 19639.332f},
         {"frame-rate mode Off, 1024 rows", {10, 1, 100, 30000.0f, 3}, 1024, AecResult::kWritten, 35561.531f},
-        {"unknown frame-rate mode: no upper limit", {10, 1, 100, 30000.0f, 3, 7}, 480, AecResult::kWritten, 54545.0f},
-        {"frame-rate On without a known rate: no upper limit", {10, 1, 100, 30000.0f, 3, 1, 0.0f}, 480,
-         AecResult::kWritten, 54545.0f},
+        {"unknown frame-rate mode: no upper limit",
+         {10, 1, 100, 30000.0f, 3, 7},
+         480,
+         AecResult::kWritten,
+         54545.0f},
+        {"frame-rate On without a known rate: no upper limit",
+         {10, 1, 100, 30000.0f, 3, 1, 0.0f},
+         480,
+         AecResult::kWritten,
+         54545.0f},
         {"lower limit", {255, 1, 10, 15.0f, 3}, 480, AecResult::kWritten, 10.0f},
         {"target 0 goes to the lower limit", {50, 1, 0, 10000.0f, 3}, 480, AecResult::kWritten, 10.0f},
         {"already at the limit", {10, 1, 100, 19639.332f, 3}, 480, AecResult::kUnchanged, std::nullopt},
         {"no dead band in another mode", {100, 1, 100, 5000.0f, 2}, 480, AecResult::kUnchanged, std::nullopt},
-        {"a NaN exposure is left alone", {150, 1, 100, std::numeric_limits<float>::quiet_NaN(), 3}, 480,
-         AecResult::kUnchanged, std::nullopt},
+        {"a NaN exposure is left alone",
+         {150, 1, 100, std::numeric_limits<float>::quiet_NaN(), 3},
+         480,
+         AecResult::kUnchanged,
+         std::nullopt},
     };
     for (const auto& c : cases) {
         FakeUsbDevice device;
@@ -160,9 +174,9 @@ TEST_F(AeScheduleTest, AtMostOneDecisionPer80Ms) {
 TEST_F(AeScheduleTest, NeedsTwoStatisticsFramesModulo256) {
     EXPECT_TRUE(Stepped(100, 255));
     EXPECT_EQ(ae.LastSequence(), 255u);
-    EXPECT_FALSE(Stepped(100, 256));  // low byte 0: one frame on
-    EXPECT_TRUE(Stepped(100, 0x301)); // low byte 1: 255 -> 1 is two frames
-    EXPECT_FALSE(Stepped(100, 1));    // same frame
+    EXPECT_FALSE(Stepped(100, 256));   // low byte 0: one frame on
+    EXPECT_TRUE(Stepped(100, 0x301));  // low byte 1: 255 -> 1 is two frames
+    EXPECT_FALSE(Stepped(100, 1));     // same frame
 }
 
 TEST_F(AeScheduleTest, OffMakesNoCameraTrafficButStillTakesTheTime) {

@@ -35,12 +35,19 @@ TEST(GainClippingTest, HoldsRatiosToTheBandAlongTheLocus) {
     const struct {
         float red, blue, expectedRed, expectedBlue;
     } cases[] = {
-        {1000, 700, 1300, 800},    {2000, 700, 1600, 800},    {1450, 700, 1450, 800},
-        {500, 1500, 800, 1400},    {1200, 1500, 1100, 1400},  {900, 1500, 900, 1400},
-        {1000, 900, 1300 + 100 * s1, 900},  {1500, 900, 1300 + 100 * s1 + 300, 900},
+        {1000, 700, 1300, 800},
+        {2000, 700, 1600, 800},
+        {1450, 700, 1450, 800},
+        {500, 1500, 800, 1400},
+        {1200, 1500, 1100, 1400},
+        {900, 1500, 900, 1400},
+        {1000, 900, 1300 + 100 * s1, 900},
+        {1500, 900, 1300 + 100 * s1 + 300, 900},
         {1250, 900, 1250, 900},
-        {900, 1200, 1024 + 176 * s2, 1200}, {2000, 1200, 1024 + 176 * s2 + 300, 1200},
-        {1024, 1024, 1024, 1024},  {5000, 1400, 1100, 1400},
+        {900, 1200, 1024 + 176 * s2, 1200},
+        {2000, 1200, 1024 + 176 * s2 + 300, 1200},
+        {1024, 1024, 1024, 1024},
+        {5000, 1400, 1100, 1400},
         // Exactly on the first knot, neither segment applies and red is not clipped.
         {5000, 800, 5000, 800},
     };
@@ -159,7 +166,8 @@ TEST(ReadFixedParamTest, ReadsThirteenSignedConstantsInOrder) {
 struct Cell {
     int b, g, r;
 };
-std::vector<std::uint8_t> SampledFrame(std::uint32_t w, std::uint32_t h, const std::function<Cell(int)>& cell) {
+std::vector<std::uint8_t> SampledFrame(std::uint32_t w, std::uint32_t h,
+                                       const std::function<Cell(int)>& cell) {
     std::vector<std::uint8_t> frame(std::size_t{w} * h, 0);
     const std::uint32_t r0 = 2 * (h / 16), c0 = w / 8;
     int index = 0;
@@ -308,7 +316,8 @@ protected:
 
     void SetUp() override {
         device.Cache(MapAddress::kBalanceWhiteAuto, kBalanceWhiteContinuous);
-        for (auto a : {MapAddress::kBalanceRatioRed, MapAddress::kBalanceRatioGreen, MapAddress::kBalanceRatioBlue}) {
+        for (auto a :
+             {MapAddress::kBalanceRatioRed, MapAddress::kBalanceRatioGreen, MapAddress::kBalanceRatioBlue}) {
             device.Cache(a, 1024.0f);
         }
         awb.SetMinCount(640);
@@ -337,10 +346,11 @@ TEST_F(CameraRouteTest, CorrectsHalfOfEachColoursErrorAgainstGreen) {
     // Order: latch, stored ratios, control on, the three ratios to the camera, control off.
     std::vector<std::uint64_t> order;
     for (const auto& w : device.Writes()) order.push_back(w.address);
-    EXPECT_EQ(order, (std::vector<std::uint64_t>{
-                         MapAddress::kStatisticsLatch, MapAddress::kStatisticsLatch, MapAddress::kAwbControl,
-                         MapAddress::kBalanceRatioRed, MapAddress::kBalanceRatioBlue, MapAddress::kBalanceRatioRed,
-                         MapAddress::kBalanceRatioGreen, MapAddress::kBalanceRatioBlue, MapAddress::kAwbControl}));
+    EXPECT_EQ(order,
+              (std::vector<std::uint64_t>{
+                  MapAddress::kStatisticsLatch, MapAddress::kStatisticsLatch, MapAddress::kAwbControl,
+                  MapAddress::kBalanceRatioRed, MapAddress::kBalanceRatioBlue, MapAddress::kBalanceRatioRed,
+                  MapAddress::kBalanceRatioGreen, MapAddress::kBalanceRatioBlue, MapAddress::kAwbControl}));
     EXPECT_FALSE(device.Writes()[3].toCamera);  // stored in the cache only
     EXPECT_TRUE(device.Writes()[5].toCamera);
     EXPECT_EQ(device.Writes().back().U32(), 0u);

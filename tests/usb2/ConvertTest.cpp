@@ -25,11 +25,12 @@ TEST(ColorTypeTest, ModelNamesAreComparedExactly) {
         std::string name;
         ColorType expected;
     } cases[] = {
-        {"RT-GA47E", kColorTypeMono},      {"RT-GE45E", kColorTypeMono},   {"RT-KA47E", kColorTypeColor},
-        {"RT-KE45E", kColorTypeColor},     {"PQ-L582H", kColorTypeColor},  {"RT-GA47E-P", kColorTypeMono},
-        {"RT-KA47E-P", kColorTypeColor},   {"rt-ga47e", kColorTypeUnknown}, {"RT-GA47E ", kColorTypeUnknown},
-        {"RT-GA47", kColorTypeUnknown},    {"", kColorTypeUnknown},
-        {std::string("RT-KA47E\0X", 10), kColorTypeUnknown},
+        {"RT-GA47E", kColorTypeMono},     {"RT-GE45E", kColorTypeMono},
+        {"RT-KA47E", kColorTypeColor},    {"RT-KE45E", kColorTypeColor},
+        {"PQ-L582H", kColorTypeColor},    {"RT-GA47E-P", kColorTypeMono},
+        {"RT-KA47E-P", kColorTypeColor},  {"rt-ga47e", kColorTypeUnknown},
+        {"RT-GA47E ", kColorTypeUnknown}, {"RT-GA47", kColorTypeUnknown},
+        {"", kColorTypeUnknown},          {std::string("RT-KA47E\0X", 10), kColorTypeUnknown},
     };
     for (const auto& c : cases) EXPECT_EQ(GetColorType(c.name), c.expected) << '"' << c.name << '"';
 }
@@ -45,9 +46,9 @@ TEST(FirmwareTextTest, ComparesAsTextAgainstTheFirstMarkerVersion) {
         {"1.0.0.0", true, true},
         {"0.0.10.0", false, false},  // text order: '1' < '5'
         {"0.0.4.9", false, false},
-        {"0.0.5.0.1", true, true},   // equal over 7 bytes and longer
+        {"0.0.5.0.1", true, true},  // equal over 7 bytes and longer
         {"0.0.5.00", true, true},
-        {"0.0.5", false, true},      // a prefix counts as equal
+        {"0.0.5", false, true},  // a prefix counts as equal
         {std::string("0.0.5.1\0\0\0", 10), true, true},
         {std::string("0.0.5.0\0\0\0", 10), false, true},
     };
@@ -110,12 +111,22 @@ TEST(BinningTest, AddsNeighboursAndSaturatesAtFullScale) {
         std::uint32_t format;
         std::uint32_t a, b, expected;
     } cases[] = {
-        {kMono8, 200, 100, 255}, {kMono8, 20, 30, 50},     {kMono8, 255, 255, 255}, {kMono8, 0, 255, 255},
-        {kMono8, 128, 127, 255}, {kMono10, 600, 600, 1023}, {kMono10, 500, 523, 1023}, {kMono10, 500, 522, 1022},
-        {kMono12, 3000, 2000, 4095}, {kMono12, 2000, 2095, 4095}, {kMono12, 1, 2, 3},
-        {kMono14, 10000, 7000, 16383}, {kMono14, 8000, 8000, 16000},
+        {kMono8, 200, 100, 255},
+        {kMono8, 20, 30, 50},
+        {kMono8, 255, 255, 255},
+        {kMono8, 0, 255, 255},
+        {kMono8, 128, 127, 255},
+        {kMono10, 600, 600, 1023},
+        {kMono10, 500, 523, 1023},
+        {kMono10, 500, 522, 1022},
+        {kMono12, 3000, 2000, 4095},
+        {kMono12, 2000, 2095, 4095},
+        {kMono12, 1, 2, 3},
+        {kMono14, 10000, 7000, 16383},
+        {kMono14, 8000, 8000, 16000},
         // Bits above the format's range (a faulty camera) still give at most full scale.
-        {kMono12, 0xFFFF, 0xFFFF, 4095}, {kMono14, 0x8000, 0x0001, 16383},
+        {kMono12, 0xFFFF, 0xFFFF, 4095},
+        {kMono14, 0x8000, 0x0001, 16383},
     };
     for (const auto& c : cases) {
         const bool bytes = RawBytesPerPixel(c.format) == 1;
@@ -179,7 +190,8 @@ TEST_F(MonoConvertTest, PassThroughFormatsDeliverTheRawBytes) {
     const std::vector<std::uint32_t> values = {0, 1, 255, 1023, 4095, 16383, 0x1234, 7, 8, 9, 10, 11};
     for (const std::uint32_t format : {kMono8, kBayerBG8, kMono10, kMono12, kMono14}) {
         const bool bytes = RawBytesPerPixel(format) == 1;
-        std::vector<std::uint8_t> in = bytes ? std::vector<std::uint8_t>(values.begin(), values.end()) : Words(values);
+        std::vector<std::uint8_t> in =
+            bytes ? std::vector<std::uint8_t>(values.begin(), values.end()) : Words(values);
         std::vector<std::uint8_t> out(in.size(), 0xEE);
         ASSERT_EQ(Convert(in, out, {4, 3, format, false}), ConvertStatus::kOk) << std::hex << format;
         EXPECT_EQ(out, in) << std::hex << format;
@@ -217,15 +229,18 @@ TEST_F(MonoConvertTest, RefusedFramesLeaveTheDestinationUntouched) {
     };
     for (const auto& c : cases) {
         std::vector<std::uint8_t> out(64, 0xEE);
-        EXPECT_EQ(processor.GetConvertImage(in.data(), c.sourceBytes, out.data(), c.destinationBytes, c.format),
-                  c.expected)
+        EXPECT_EQ(
+            processor.GetConvertImage(in.data(), c.sourceBytes, out.data(), c.destinationBytes, c.format),
+            c.expected)
             << c.format.width << "x" << c.format.height << " " << std::hex << c.format.pixelFormat;
         EXPECT_EQ(out, std::vector<std::uint8_t>(64, 0xEE));
         EXPECT_EQ(CImageProcessor::ToStreamResult(c.expected), 0xFFFFFFFFu);
     }
     std::vector<std::uint8_t> out(64);
-    EXPECT_EQ(processor.GetConvertImage(nullptr, 64, out.data(), 64, {4, 4, kMono8, false}), ConvertStatus::kNullBuffer);
-    EXPECT_EQ(processor.GetConvertImage(in.data(), 64, nullptr, 64, {4, 4, kMono8, false}), ConvertStatus::kNullBuffer);
+    EXPECT_EQ(processor.GetConvertImage(nullptr, 64, out.data(), 64, {4, 4, kMono8, false}),
+              ConvertStatus::kNullBuffer);
+    EXPECT_EQ(processor.GetConvertImage(in.data(), 64, nullptr, 64, {4, 4, kMono8, false}),
+              ConvertStatus::kNullBuffer);
 }
 
 TEST(UnknownModelConvertTest, WritesNothingButDeliversTheFrame) {
@@ -233,7 +248,8 @@ TEST(UnknownModelConvertTest, WritesNothingButDeliversTheFrame) {
     CImageProcessor processor(device, "1.0.0.0", kColorTypeUnknown, nullptr);
     const std::vector<std::uint8_t> in(16, 7);
     std::vector<std::uint8_t> out(16, 0xEE);
-    const auto status = processor.GetConvertImage(in.data(), in.size(), out.data(), out.size(), {4, 4, kMono8, false});
+    const auto status =
+        processor.GetConvertImage(in.data(), in.size(), out.data(), out.size(), {4, 4, kMono8, false});
     EXPECT_EQ(status, ConvertStatus::kNothingWritten);
     EXPECT_EQ(CImageProcessor::ToStreamResult(status), 0u);
     EXPECT_EQ(out, std::vector<std::uint8_t>(16, 0xEE));

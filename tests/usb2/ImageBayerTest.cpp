@@ -1,12 +1,11 @@
 // Bayer demosaicing through OpenCV's cvCvtColor loaded at run time: where the library is found,
 // the matrix headers handed to it, the colours it produces from a known pattern, and what happens
 // when it is missing or refuses a frame.
-#include <gtest/gtest.h>
 #include <dlfcn.h>
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <algorithm>
-
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
@@ -147,7 +146,9 @@ void RecordingCvtColor(const void* src, void* dst, int code) {
     recorded.code = code;
     ++recorded.calls;
 }
-void ThrowingCvtColor(const void*, void*, int) { throw std::runtime_error("refused"); }
+void ThrowingCvtColor(const void*, void*, int) {
+    throw std::runtime_error("refused");
+}
 
 TEST(BayerHeadersTest, ContinuousStackHeadersOverTheCallersBuffers) {
     std::vector<std::uint8_t> in(640 * 480), out(640 * 480 * 3);
@@ -171,8 +172,10 @@ TEST(BayerHeadersTest, ContinuousStackHeadersOverTheCallersBuffers) {
         EXPECT_EQ(recorded.dst.cols, 640);
         EXPECT_EQ(recorded.dst.data, out.data());
     }
-    EXPECT_EQ(Demosaic(RecordingCvtColor, in.data(), out.data(), 0x7FFFFFFF, 2, true), ConvertStatus::kBadGeometry);
-    EXPECT_EQ(Demosaic(ThrowingCvtColor, in.data(), out.data(), 640, 480, true), ConvertStatus::kConverterFailed);
+    EXPECT_EQ(Demosaic(RecordingCvtColor, in.data(), out.data(), 0x7FFFFFFF, 2, true),
+              ConvertStatus::kBadGeometry);
+    EXPECT_EQ(Demosaic(ThrowingCvtColor, in.data(), out.data(), 640, 480, true),
+              ConvertStatus::kConverterFailed);
 }
 
 TEST(BayerProcessorTest, ColourModelPathsAndTheMonochromeBGRPath) {
@@ -191,8 +194,9 @@ TEST(BayerProcessorTest, ColourModelPathsAndTheMonochromeBGRPath) {
     for (const auto& c : cases) {
         CImageProcessor processor(device, "0.0.4.0", c.type, RecordingCvtColor);
         recorded = {};
-        ASSERT_EQ(processor.GetConvertImage(in.data(), in.size(), out.data(), out.size(), {8, 4, c.format, false}),
-                  ConvertStatus::kOk);
+        ASSERT_EQ(
+            processor.GetConvertImage(in.data(), in.size(), out.data(), out.size(), {8, 4, c.format, false}),
+            ConvertStatus::kOk);
         EXPECT_EQ(recorded.code, c.code) << std::hex << c.format;
     }
     // Bayer2Bayer passes the Bayer data through.
@@ -206,7 +210,8 @@ TEST(BayerProcessorTest, WithoutTheLibraryColourFramesAreDroppedSafely) {
     const std::vector<std::uint8_t> in = FlatBayer(64, 64, 200, 100, 50);
     std::vector<std::uint8_t> out(64 * 64 * 3, 0xEE);
     for (const std::uint32_t format : {kMono8, kBGR8Packed}) {
-        const auto status = processor.GetConvertImage(in.data(), in.size(), out.data(), out.size(), {64, 64, format, false});
+        const auto status =
+            processor.GetConvertImage(in.data(), in.size(), out.data(), out.size(), {64, 64, format, false});
         EXPECT_EQ(status, ConvertStatus::kNoConverter);
         EXPECT_STREQ(ConvertStatusText(status), "no Bayer converter");
         EXPECT_EQ(CImageProcessor::ToStreamResult(status), 0xFFFFFFFFu);
@@ -215,8 +220,9 @@ TEST(BayerProcessorTest, WithoutTheLibraryColourFramesAreDroppedSafely) {
     EXPECT_EQ(processor.WhiteBalance().Iterations(), 0u);
     EXPECT_TRUE(device.Writes().empty());
     // The pass-through needs no library.
-    EXPECT_EQ(processor.GetConvertImage(in.data(), in.size(), out.data(), out.size(), {64, 64, kBayerBG8, false}),
-              ConvertStatus::kOk);
+    EXPECT_EQ(
+        processor.GetConvertImage(in.data(), in.size(), out.data(), out.size(), {64, 64, kBayerBG8, false}),
+        ConvertStatus::kOk);
 }
 
 }  // namespace

@@ -26,8 +26,12 @@ void* operator new(std::size_t size) {
     if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
     throw std::bad_alloc();
 }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+void operator delete(void* p) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+    std::free(p);
+}
 
 namespace Kovon::Usb2Image {
 namespace {
@@ -75,8 +79,9 @@ TEST(ImageProcessorTest, ExposureLoopUsesTheStreamHeight) {
     CImageProcessor processor(device, "1.0.0.0", kColorTypeMono, nullptr, clock.Function());
     std::vector<std::uint8_t> in(8 * 480), out(8 * 480);
     clock.now += 100;
-    ASSERT_EQ(processor.GetConvertImage(in.data(), in.size(), out.data(), out.size(), {8, 480, kMono8, false}),
-              ConvertStatus::kOk);
+    ASSERT_EQ(
+        processor.GetConvertImage(in.data(), in.size(), out.data(), out.size(), {8, 480, kMono8, false}),
+        ConvertStatus::kOk);
     EXPECT_FLOAT_EQ(device.WritesTo(MapAddress::kExposureTime).at(0).Float(), 19639.332f);
 }
 
@@ -89,17 +94,20 @@ TEST(ImageProcessorTest, WhiteBalanceRunsOnColourPathsAndResetsWhenOff) {
     CImageProcessor processor(device, "0.0.4.0", kColorTypeColor, NoOpCvtColor);
     std::vector<std::uint8_t> in(64 * 64, 100), out(64 * 64 * 3);
     for (const std::uint32_t format : {kMono8, kBayerBG8, kBGR8Packed}) {
-        ASSERT_EQ(processor.GetConvertImage(in.data(), in.size(), out.data(), out.size(), {64, 64, format, false}),
-                  ConvertStatus::kOk);
+        ASSERT_EQ(
+            processor.GetConvertImage(in.data(), in.size(), out.data(), out.size(), {64, 64, format, false}),
+            ConvertStatus::kOk);
     }
     EXPECT_EQ(processor.WhiteBalance().Iterations(), 3u);
     // An unsupported format on a colour model is refused before the white balance.
-    EXPECT_EQ(processor.GetConvertImage(in.data(), in.size(), out.data(), out.size(), {64, 64, kMono12, false}),
-              ConvertStatus::kUnsupportedFormat);
+    EXPECT_EQ(
+        processor.GetConvertImage(in.data(), in.size(), out.data(), out.size(), {64, 64, kMono12, false}),
+        ConvertStatus::kUnsupportedFormat);
     EXPECT_EQ(processor.WhiteBalance().Iterations(), 3u);
     device.Cache(MapAddress::kBalanceWhiteAuto, kBalanceWhiteOff);
-    ASSERT_EQ(processor.GetConvertImage(in.data(), in.size(), out.data(), out.size(), {64, 64, kMono8, false}),
-              ConvertStatus::kOk);
+    ASSERT_EQ(
+        processor.GetConvertImage(in.data(), in.size(), out.data(), out.size(), {64, 64, kMono8, false}),
+        ConvertStatus::kOk);
     EXPECT_EQ(processor.WhiteBalance().Iterations(), 0u);
 }
 
@@ -118,7 +126,8 @@ TEST(ImageProcessorTest, CameraRouteNeedsAsManyPixelsAsTheFrameWidth) {
         CImageProcessor processor(device, "0.0.5.0", kColorTypeColor, NoOpCvtColor, clock.Function());
         std::vector<std::uint8_t> in(64 * 8), out(64 * 8);
         clock.now += 51;
-        ASSERT_EQ(processor.GetConvertImage(in.data(), in.size(), out.data(), out.size(), {64, 8, kBayerBG8, false}),
+        ASSERT_EQ(processor.GetConvertImage(in.data(), in.size(), out.data(), out.size(),
+                                            {64, 8, kBayerBG8, false}),
                   ConvertStatus::kOk);
         EXPECT_EQ(device.WritesTo(MapAddress::kAwbControl).size(), count == 64 ? 2u : 0u) << count;
         EXPECT_EQ(processor.WhiteBalance().Iterations(), 0u);  // not the software route
@@ -148,10 +157,14 @@ TEST(ImageProcessorTest, NoHeapAllocationPerFrame) {
         CImageProcessor* processor;
         FrameFormat format;
     } frames[] = {
-        {&mono, {64, 64, kMono8, false}},       {&mono, {64, 64, kMono12, false}},
-        {&mono, {64, 64, kMono8, true}},        {&mono, {64, 64, kMono14, true}},
-        {&mono, {64, 64, kBGR8Packed, false}},  {&colourNew, {64, 64, kBGR8Packed, false}},
-        {&colourNew, {64, 64, kMono8, false}},  {&colourOld, {64, 64, kBayerBG8, false}},
+        {&mono, {64, 64, kMono8, false}},
+        {&mono, {64, 64, kMono12, false}},
+        {&mono, {64, 64, kMono8, true}},
+        {&mono, {64, 64, kMono14, true}},
+        {&mono, {64, 64, kBGR8Packed, false}},
+        {&colourNew, {64, 64, kBGR8Packed, false}},
+        {&colourNew, {64, 64, kMono8, false}},
+        {&colourOld, {64, 64, kBayerBG8, false}},
         {&colourOld, {64, 64, kBGR8Packed, false}},
     };
     allocations = 0;

@@ -17,7 +17,11 @@
 
 namespace Kovon::Usb2Image {
 
-enum ExposureAutoMode : std::uint32_t { kExposureAutoOff = 0, kExposureAutoOnce = 1, kExposureAutoContinuous = 3 };
+enum ExposureAutoMode : std::uint32_t {
+    kExposureAutoOff = 0,
+    kExposureAutoOnce = 1,
+    kExposureAutoContinuous = 3
+};
 
 enum class AecResult : unsigned {
     kWritten = 0,    // a new exposure was written

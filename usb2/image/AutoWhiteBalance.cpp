@@ -25,12 +25,16 @@ float CorrectedRatio(std::uint32_t green, std::uint32_t colour, float ratio) {
 }  // namespace
 
 CAutoWhiteBalance::CAutoWhiteBalance(IUsbParamAccess& device, bool cameraStatistics, MsClock clock)
-    : device_(device), cameraStatistics_(cameraStatistics), clock_(std::move(clock)), lastAwbTime_(clock_()) {}
+    : device_(device),
+      cameraStatistics_(cameraStatistics),
+      clock_(std::move(clock)),
+      lastAwbTime_(clock_()) {}
 
 void CAutoWhiteBalance::ReadFixedParam() {
     std::int32_t values[13] = {};
     for (std::uint64_t i = 0; i < 13; ++i) {
-        if (const auto v = ReadU32(device_, MapAddress::kFixedParam0 + i)) values[i] = static_cast<std::int32_t>(*v);
+        if (const auto v = ReadU32(device_, MapAddress::kFixedParam0 + i))
+            values[i] = static_cast<std::int32_t>(*v);
     }
     constants_.threshold = values[0];
     constants_.lowerEdge = values[1];
@@ -143,9 +147,9 @@ void CAutoWhiteBalance::SoftwareRoute(const std::uint8_t* frame, std::uint32_t w
     const Census census = MeasureFrame(frame, width, height);
     ++awbIterations_;
     const std::uint32_t whitePercent =
-        census.total == 0
-            ? 0
-            : static_cast<std::uint32_t>(static_cast<float>(census.white) / static_cast<float>(census.total) * 100.0f);
+        census.total == 0 ? 0
+                          : static_cast<std::uint32_t>(static_cast<float>(census.white) /
+                                                       static_cast<float>(census.total) * 100.0f);
     if (whitePercent < kMinWhitePercent && awbIterations_ >= kMaxIterations) {
         // Too little white in the scene to balance on.
         WriteU32(device_, MapAddress::kBalanceWhiteAuto, kBalanceWhiteOff);

@@ -21,16 +21,20 @@
 
 namespace Kovon::Usb2Image {
 
-enum BalanceWhiteAutoMode : std::uint32_t { kBalanceWhiteOff = 0, kBalanceWhiteOnce = 1, kBalanceWhiteContinuous = 2 };
+enum BalanceWhiteAutoMode : std::uint32_t {
+    kBalanceWhiteOff = 0,
+    kBalanceWhiteOnce = 1,
+    kBalanceWhiteContinuous = 2
+};
 
 // The thirteen per-camera constants of the software route (FixedParam0..12).
 struct WhiteBalanceConstants {
-    std::int32_t threshold = 0;    // T: blue-difference threshold of the white region
-    std::int32_t lowerEdge = 0;    // A
-    std::int32_t diagonal = 0;     // Bv
-    std::int32_t upperEdge = 0;    // C
-    std::int32_t minGreen = 0;     // Lmin
-    std::int32_t maxGreen = 0;     // Lmax
+    std::int32_t threshold = 0;               // T: blue-difference threshold of the white region
+    std::int32_t lowerEdge = 0;               // A
+    std::int32_t diagonal = 0;                // Bv
+    std::int32_t upperEdge = 0;               // C
+    std::int32_t minGreen = 0;                // Lmin
+    std::int32_t maxGreen = 0;                // Lmax
     std::array<std::int32_t, 3> blueKnots{};  // B0, B1, B2
     std::array<std::int32_t, 3> redKnots{};   // R0, R1, R2
     std::int32_t redBand = 0;                 // W

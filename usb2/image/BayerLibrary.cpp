@@ -17,7 +17,8 @@ constexpr const char* kLibraryNames[] = {"libopencv_imgproc.so.406", "libopencv_
 std::vector<std::string> BayerLibraryCandidates(const std::string& moduleDirectory) {
     std::vector<std::string> candidates;
     if (!moduleDirectory.empty()) {
-        for (const char* name : kLibraryNames) candidates.push_back(moduleDirectory + kBesideModuleFolder + name);
+        for (const char* name : kLibraryNames)
+            candidates.push_back(moduleDirectory + kBesideModuleFolder + name);
     }
     for (const char* name : kLibraryNames) candidates.emplace_back(name);
     return candidates;
@@ -48,7 +49,8 @@ std::string ImagePathModuleDirectory() {
     const auto self = reinterpret_cast<std::uintptr_t>(&ImagePathModuleDirectory);
     Dl_info info{};
     std::string path;
-    if (dladdr(reinterpret_cast<void*>(self), &info) != 0 && info.dli_fname != nullptr && info.dli_fname[0] == '/') {
+    if (dladdr(reinterpret_cast<void*>(self), &info) != 0 && info.dli_fname != nullptr &&
+        info.dli_fname[0] == '/') {
         path = info.dli_fname;
     } else {
         path = MappedFile(self);
@@ -58,9 +60,13 @@ std::string ImagePathModuleDirectory() {
     return slash == 0 ? std::string("/") : path.substr(0, slash);
 }
 
-CBayerLibrary::CBayerLibrary() { Load(BayerLibraryCandidates(ImagePathModuleDirectory())); }
+CBayerLibrary::CBayerLibrary() {
+    Load(BayerLibraryCandidates(ImagePathModuleDirectory()));
+}
 
-CBayerLibrary::CBayerLibrary(const std::vector<std::string>& candidates) { Load(candidates); }
+CBayerLibrary::CBayerLibrary(const std::vector<std::string>& candidates) {
+    Load(candidates);
+}
 
 CBayerLibrary::~CBayerLibrary() {
     if (handle_ != nullptr) dlclose(handle_);

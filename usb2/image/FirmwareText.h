@@ -16,7 +16,9 @@ namespace Kovon::Usb2Image {
 int CompareFirmwareText(std::string_view firmware);
 
 // Frame marker, resynchronisation and the host-side exposure loop: firmware above 0.0.5.0.
-inline bool FirmwareHasFrameMarker(std::string_view firmware) { return CompareFirmwareText(firmware) > 0; }
+inline bool FirmwareHasFrameMarker(std::string_view firmware) {
+    return CompareFirmwareText(firmware) > 0;
+}
 
 // White balance from the camera's own colour statistics: firmware 0.0.5.0 and above.
 inline bool FirmwareHasColorStatistics(std::string_view firmware) {

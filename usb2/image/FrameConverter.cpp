@@ -75,7 +75,9 @@ ConversionPlan PlanConversion(ColorType colorType, bool horizontalBinning, std::
 
 namespace {
 
-std::uint16_t LoadWord(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
+std::uint16_t LoadWord(const std::uint8_t* p) {
+    return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
+}
 
 void StoreWord(std::uint8_t* p, std::uint32_t v) {
     p[0] = static_cast<std::uint8_t>(v);
@@ -110,7 +112,9 @@ void BinWords(const std::uint8_t* in, std::uint8_t* out, std::uint64_t pairs, st
     // clamps to the format's full scale.
     const __m128i lowWords = _mm_set1_epi32(0xFFFF);
     const __m128i limit = _mm_set1_epi16(static_cast<short>(fullScale));
-    auto pairSums = [&](__m128i v) { return _mm_add_epi32(_mm_and_si128(v, lowWords), _mm_srli_epi32(v, 16)); };
+    auto pairSums = [&](__m128i v) {
+        return _mm_add_epi32(_mm_and_si128(v, lowWords), _mm_srli_epi32(v, 16));
+    };
     for (; i + 8 <= pairs; i += 8) {
         const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 4 * i));
         const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 4 * i + 16));
@@ -149,7 +153,8 @@ ConvertStatus Demosaic(CvtColorFunction cvtColor, const std::uint8_t* source, st
                        std::uint32_t width, std::uint32_t height, bool toBGR) {
     if (source == nullptr || destination == nullptr) return ConvertStatus::kNullBuffer;
     // A Bayer cell is 2 x 2 pixels, and OpenCV's header fields are ints.
-    if (width < 2 || height < 2 || width > INT_MAX / 3 || height > INT_MAX) return ConvertStatus::kBadGeometry;
+    if (width < 2 || height < 2 || width > INT_MAX / 3 || height > INT_MAX)
+        return ConvertStatus::kBadGeometry;
     if (cvtColor == nullptr) return ConvertStatus::kNoConverter;
     const int w = static_cast<int>(width);
     const int h = static_cast<int>(height);

@@ -48,15 +48,17 @@ ConvertStatus CImageProcessor::GetConvertImage(const std::uint8_t* source, std::
             std::memcpy(destination, source, plan.sourceBytes);
             return ConvertStatus::kOk;
         case ConvertPath::kBinning:
-            RestoreBinning(source, destination, std::uint64_t{format.width} * format.height, format.pixelFormat);
+            RestoreBinning(source, destination, std::uint64_t{format.width} * format.height,
+                           format.pixelFormat);
             return ConvertStatus::kOk;
         default:
             return ColorPath(plan.path, source, destination, format.width, format.height);
     }
 }
 
-ConvertStatus CImageProcessor::ColorPath(ConvertPath path, const std::uint8_t* source, std::uint8_t* destination,
-                                         std::uint32_t width, std::uint32_t height) {
+ConvertStatus CImageProcessor::ColorPath(ConvertPath path, const std::uint8_t* source,
+                                         std::uint8_t* destination, std::uint32_t width,
+                                         std::uint32_t height) {
     // Check what the conversion needs before the white balance acts on a frame that would then
     // be dropped.
     if (path != ConvertPath::kBayerCopy) {

@@ -3,8 +3,12 @@
 // loop for cameras that publish statistics, then turn the raw frame into the host's image, running
 // the white-balance loop first on the colour paths.
 //
-// The stream owns one processor per opened stream, built in its constructor; the processor holds
-// no thread and is called from the host thread that fetches frames.
+// The stream owns one processor per opened stream, built in its constructor after the device
+// reads (firmware text, model name), together with a CBayerLibrary that it keeps for at least as
+// long as the processor: the processor only holds the library's function pointer. GetImage calls
+// GetConvertImage with the slot buffer and payload size, the host's buffer and the geometry that
+// Acquire read; ToStreamResult maps the outcome to GetConvertImage's 0 / 0xFFFFFFFF. The processor
+// holds no thread and is called from the one host thread that fetches frames.
 #include <cstdint>
 #include <string_view>
 
@@ -20,7 +24,7 @@ namespace Kovon::Usb2Image {
 
 // The transfer geometry of a stream's frames as read by Acquire.
 struct FrameFormat {
-    std::uint32_t width = 0;   // transfer width: twice the image width under horizontal binning
+    std::uint32_t width = 0;  // transfer width: twice the image width under horizontal binning
     std::uint32_t height = 0;
     std::uint32_t pixelFormat = 0;
     bool horizontalBinning = false;
@@ -37,8 +41,9 @@ public:
     // Converts one raw frame of sourceBytes bytes into the host's buffer of destinationBytes bytes
     // (pass the largest size the caller can vouch for). kOk and kNothingWritten deliver the frame;
     // every other status drops it with nothing written to the destination.
-    ConvertStatus GetConvertImage(const std::uint8_t* source, std::uint64_t sourceBytes, std::uint8_t* destination,
-                                  std::uint64_t destinationBytes, const FrameFormat& format);
+    ConvertStatus GetConvertImage(const std::uint8_t* source, std::uint64_t sourceBytes,
+                                  std::uint8_t* destination, std::uint64_t destinationBytes,
+                                  const FrameFormat& format);
 
     // GetConvertImage's result in the stream's terms: 0 delivered, 0xFFFFFFFF dropped.
     static unsigned ToStreamResult(ConvertStatus status);

@@ -37,12 +37,26 @@ int Put(IUsbParamAccess& device, std::uint64_t address, T value, bool toCamera) 
 
 }  // namespace
 
-std::optional<std::uint32_t> CachedU32(IUsbParamAccess& d, std::uint64_t a) { return Get<std::uint32_t>(d, a, false); }
-std::optional<float> CachedFloat(IUsbParamAccess& d, std::uint64_t a) { return Get<float>(d, a, false); }
-std::optional<std::uint32_t> ReadU32(IUsbParamAccess& d, std::uint64_t a) { return Get<std::uint32_t>(d, a, true); }
-std::optional<float> ReadFloat(IUsbParamAccess& d, std::uint64_t a) { return Get<float>(d, a, true); }
-int WriteU32(IUsbParamAccess& d, std::uint64_t a, std::uint32_t v) { return Put(d, a, v, true); }
-int WriteFloat(IUsbParamAccess& d, std::uint64_t a, float v) { return Put(d, a, v, true); }
-int StoreFloat(IUsbParamAccess& d, std::uint64_t a, float v) { return Put(d, a, v, false); }
+std::optional<std::uint32_t> CachedU32(IUsbParamAccess& d, std::uint64_t a) {
+    return Get<std::uint32_t>(d, a, false);
+}
+std::optional<float> CachedFloat(IUsbParamAccess& d, std::uint64_t a) {
+    return Get<float>(d, a, false);
+}
+std::optional<std::uint32_t> ReadU32(IUsbParamAccess& d, std::uint64_t a) {
+    return Get<std::uint32_t>(d, a, true);
+}
+std::optional<float> ReadFloat(IUsbParamAccess& d, std::uint64_t a) {
+    return Get<float>(d, a, true);
+}
+int WriteU32(IUsbParamAccess& d, std::uint64_t a, std::uint32_t v) {
+    return Put(d, a, v, true);
+}
+int WriteFloat(IUsbParamAccess& d, std::uint64_t a, float v) {
+    return Put(d, a, v, true);
+}
+int StoreFloat(IUsbParamAccess& d, std::uint64_t a, float v) {
+    return Put(d, a, v, false);
+}
 
 }  // namespace Kovon::Usb2Image
