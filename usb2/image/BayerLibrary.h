@@ -42,9 +42,6 @@ using CvtColorFunction = void (*)(const void* src, void* dst, int code);
 // the system library is tried).
 std::vector<std::string> BayerLibraryCandidates(const std::string& moduleDirectory);
 
-// Directory of the file holding this code, without a trailing '/'; empty when it cannot be found.
-std::string ImagePathModuleDirectory();
-
 class CBayerLibrary {
 public:
     // Tries the default candidates (beside the module, then the system).
