@@ -308,14 +308,16 @@ bool CStreamU3VBase::FetchOneFrame(uint8_t* scratch) {
 
     if (r == 0) {
         if (record == nullptr) return true;  // received into the scratch buffer: dropped
+        // "Host ready" is cleared before the frame becomes visible: a host that takes the frame
+        // and at once asks for the next one sets it again, and that request is not lost.
+        readyEvent_.Reset();
+        frameCount_.fetch_add(1);
+        nextBlockId_.store(blockId + 1);
         {
             std::lock_guard<std::mutex> guard(filledLock_);
             filledQueue_.PushBack(record);
         }
-        frameCount_.fetch_add(1);
-        nextBlockId_.store(blockId + 1);
         frameReady_.notify_all();
-        readyEvent_.Reset();
         newImageEvent_.Set();
         BlockBookkeeping(blockId);
         return true;
