@@ -29,6 +29,25 @@ uint32_t LittleEndian32(const unsigned char* b) {
     return uint32_t(b[0]) | uint32_t(b[1]) << 8 | uint32_t(b[2]) << 16 | uint32_t(b[3]) << 24;
 }
 
+uint64_t LittleEndian64(const unsigned char* b) {
+    return uint64_t(LittleEndian32(b)) | uint64_t(LittleEndian32(b + 4)) << 32;
+}
+
+// Reads a 64-bit camera register; 0 when it cannot be read.
+uint64_t Read64(void* control, uint64_t address) {
+    unsigned char bytes[8] = {};
+    return T::U3V_ReadMem(control, address, sizeof bytes, bytes) == 0 ? LittleEndian64(bytes) : 0;
+}
+
+// The payload size that the camera's stream interface announces (the bootstrap register map
+// points to the stream registers); 0 when it cannot be read.
+uint64_t StreamInterfacePayload(void* control) {
+    constexpr uint64_t kSbrmPointer = 0x1D8, kSirmPointer = 0x20, kRequiredPayload = 0x08;
+    const uint64_t sbrm = Read64(control, kSbrmPointer);
+    const uint64_t sirm = sbrm != 0 ? Read64(control, sbrm + kSirmPointer) : 0;
+    return sirm != 0 ? Read64(control, sirm + kRequiredPayload) : 0;
+}
+
 // Library results after which no frame will come until the stream is started again.
 bool EndsAcquisition(uint16_t result) {
     return result == T::Result::kAcquisitionEnded || result == T::Result::kDeviceLost ||
@@ -162,6 +181,9 @@ int CStreamU3VBase::Acquire(ACQ_START_FLAGS flags, Lumora::u64 count) {
         const uint32_t payload = LittleEndian32(payloadBytes);
         if (payload == 0) return GC_ERR_INVALID_PARAMETER;
         payloadSize_.store(payload);
+        // The library fills each buffer up to the stream interface's payload size: a camera that
+        // announces more there than in its payload register would overrun the buffers.
+        if (StreamInterfacePayload(controlHandle_) > payload) return GC_ERR_ERROR;
 
         // A payload smaller than one granule is sent in one transfer of its own size.
         uint32_t transfer = maxTransfer <= payload ? maxTransfer : payload - payload % kTransferGranule;

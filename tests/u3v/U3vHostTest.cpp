@@ -605,4 +605,21 @@ TEST_F(U3vHost, FreezeAndReleaseWhileTheWorkerRuns) {
     }
 }
 
+TEST_F(U3vHost, PayloadRegisterBelowTheStreamInterfaceIsRefused) {
+    // The library fills each buffer up to what the stream interface announces; a payload register
+    // that says less would size the buffers too small, so the acquisition is refused.
+    Plug(sim.Options("S1"));
+    Lumora::IDevice* device = Open("TK-U3-13M_SN_S1");
+    ASSERT_NE(device, nullptr);
+    Lumora::IStream* stream = OpenStream(device);
+    ASSERT_NE(stream, nullptr);
+    ASSERT_EQ(sim.PokeRegister("S1", 0x5000C, 1000), 0);
+    EXPECT_EQ(stream->Acquire(Lumora::IStream::ACQ_START_FLAGS_DEFAULT, 3), -1001);
+    EXPECT_EQ(stream->GetImage(nullptr, 0), -1);
+    ASSERT_EQ(sim.PokeRegister("S1", 0x50000, 320), 0);  // the geometry sets both again
+    ASSERT_EQ(stream->Acquire(Lumora::IStream::ACQ_START_FLAGS_DEFAULT, 3), 0);
+    std::vector<unsigned char> frame(320 * 240);
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(stream->GetImage(frame.data(), 10000), 0);
+}
+
 }  // namespace
