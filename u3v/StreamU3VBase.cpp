@@ -308,6 +308,10 @@ bool CStreamU3VBase::FetchOneFrame(uint8_t* scratch) {
     if (readyEvent_.Wait(std::max<uint32_t>(1, imageTimeout_.load())) != Platform::Event::WaitResult::Signalled)
         return true;
     if (!acquiring_.load()) return false;
+    // The host's request is taken now, before receiving: a request that the host makes while
+    // this frame is on its way stays set, and the next frame is received while the host copies
+    // this one. Whenever no frame results, the request is put back.
+    readyEvent_.Reset();
 
     FrameRecord* record = nullptr;
     {
@@ -329,10 +333,10 @@ bool CStreamU3VBase::FetchOneFrame(uint8_t* scratch) {
     const uint32_t incidentCount = info.count;
 
     if (r == 0) {
-        if (record == nullptr) return true;  // received into the scratch buffer: dropped
-        // "Host ready" is cleared before the frame becomes visible: a host that takes the frame
-        // and at once asks for the next one sets it again, and that request is not lost.
-        readyEvent_.Reset();
+        if (record == nullptr) {  // received into the scratch buffer: dropped
+            readyEvent_.Set();
+            return true;
+        }
         frameCount_.fetch_add(1);
         nextBlockId_.store(blockId + 1);
         {
@@ -345,6 +349,7 @@ bool CStreamU3VBase::FetchOneFrame(uint8_t* scratch) {
         return true;
     }
     GiveBack(record);
+    readyEvent_.Set();
     switch (r) {
         case T::Result::kTimeout:
             return true;

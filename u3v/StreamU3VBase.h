@@ -5,8 +5,10 @@
 // queue; GetImage hands the oldest filled frame to the host by copy and gives its buffer back.
 //
 // The worker and the host meet through two manual-reset events: GetImage resets "new image" and
-// sets "host ready"; the worker waits for "host ready", receives a frame, then resets "host
-// ready" and sets "new image". Lost frames are counted from gaps in the block ids and from the
+// sets "host ready"; the worker waits for "host ready", takes the request (resets it), receives
+// a frame and sets "new image" (a receive that yields no frame puts the request back). So the
+// worker stays at most one frame ahead of the host, receiving the next frame while the host
+// copies the last, and no request of the host is ever lost. Lost frames are counted from gaps in the block ids and from the
 // library's incomplete-frame reports.
 #include <atomic>
 #include <condition_variable>
