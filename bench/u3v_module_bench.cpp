@@ -41,8 +41,12 @@ void* operator new(size_t n) {
     if (void* p = std::malloc(n ? n : 1)) return p;
     throw std::bad_alloc();
 }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, size_t) noexcept { std::free(p); }
+void operator delete(void* p) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, size_t) noexcept {
+    std::free(p);
+}
 #pragma GCC diagnostic pop
 
 static void BM_ModuleGetImage(benchmark::State& state) {
@@ -140,8 +144,9 @@ public:
             if (kv.first.find("BM_LibraryGetImage") == 0) library = kv.second;
         }
         if (module > 0 && library > 0)
-            std::printf("module %.1f frames/s, library alone %.1f frames/s: overhead %.3fx (target <= 1.10)\n",
-                        module, library, library / module);
+            std::printf(
+                "module %.1f frames/s, library alone %.1f frames/s: overhead %.3fx (target <= 1.10)\n",
+                module, library, library / module);
     }
 
 private:

@@ -42,7 +42,9 @@ bool IsBootstrapText(uint64_t id) {
 }
 
 // Sizes an ordinary register access may have.
-bool IsRegisterSize(uint64_t size) { return size == 4 || size == 8 || size == 16 || size == 32 || size == 64; }
+bool IsRegisterSize(uint64_t size) {
+    return size == 4 || size == 8 || size == 16 || size == 32 || size == 64;
+}
 
 // Camera registers are little-endian.
 uint32_t LittleEndian32(const unsigned char* b) {
@@ -53,12 +55,15 @@ uint32_t LittleEndian32(const unsigned char* b) {
 bool EventTrampoline(uint16_t eventId, uint64_t value, int dataLength, void* data, void* context) {
     auto* device = static_cast<CDeviceU3VBase*>(context);
     device->EventCallBack(eventId, dataLength, static_cast<unsigned char*>(data),
-                          static_cast<unsigned long>(value & 0xFFFFFFFFu), static_cast<unsigned long>(value >> 32));
+                          static_cast<unsigned long>(value & 0xFFFFFFFFu),
+                          static_cast<unsigned long>(value >> 32));
     return false;
 }
 
 // Called on the library's notifier thread.
-void RemovalTrampoline(const char* instanceId, void*) { U3vHotPlug::NoticeRemoval(instanceId); }
+void RemovalTrampoline(const char* instanceId, void*) {
+    U3vHotPlug::NoticeRemoval(instanceId);
+}
 
 }  // namespace
 
@@ -250,7 +255,9 @@ int CDeviceU3VBase::WriteIn(uint64_t address, size_t maxBytes, size_t writeBytes
     return WriteMemory(address, bytes, static_cast<uint16_t>(n));
 }
 
-INewStream* CDeviceU3VBase::OpenedStream() { return addList_.empty() ? nullptr : addList_.front(); }
+INewStream* CDeviceU3VBase::OpenedStream() {
+    return addList_.empty() ? nullptr : addList_.front();
+}
 
 int CDeviceU3VBase::GetParam(Lumora::u64 id, void* buffer, Lumora::u64& size) {
     return GuardedCall([&]() -> int {
@@ -282,7 +289,9 @@ int CDeviceU3VBase::GetParam(Lumora::u64 id, void* buffer, Lumora::u64& size) {
                 std::lock_guard<std::recursive_mutex> guard(streamsLock_);
                 INewStream* stream = OpenedStream();
                 if (stream == nullptr) return GC_ERR_ACCESS_DENIED;
-                const Lumora::u64 streamId = id == kStreamTimeoutId ? 4100 : id == kAcceptFaultyFramesId ? 4096 : 4104;
+                const Lumora::u64 streamId = id == kStreamTimeoutId        ? 4100
+                                             : id == kAcceptFaultyFramesId ? 4096
+                                                                           : 4104;
                 uint32_t value = 0;
                 Lumora::u64 valueSize = sizeof value;
                 const int status = stream->GetParam(streamId, &value, valueSize);
@@ -337,8 +346,8 @@ int CDeviceU3VBase::SetParam(Lumora::u64 id, void* buffer, Lumora::u64& size) {
                 uint32_t value = 0;
                 if (size == 0) throw std::invalid_argument("Invalid Buffer Size");
                 CopyParamIn(&value, sizeof value, buffer, &size);
-                const int status =
-                    WriteMemory(id, reinterpret_cast<const unsigned char*>(&value), static_cast<uint16_t>(size));
+                const int status = WriteMemory(id, reinterpret_cast<const unsigned char*>(&value),
+                                               static_cast<uint16_t>(size));
                 if (status == 0) streamState_.store(value);
                 return status;
             }
@@ -349,7 +358,9 @@ int CDeviceU3VBase::SetParam(Lumora::u64 id, void* buffer, Lumora::u64& size) {
                 std::lock_guard<std::recursive_mutex> guard(streamsLock_);
                 INewStream* stream = OpenedStream();
                 if (stream == nullptr) return GC_ERR_ACCESS_DENIED;
-                const Lumora::u64 streamId = id == kStreamTimeoutId ? 4100 : id == kAcceptFaultyFramesId ? 4096 : 4104;
+                const Lumora::u64 streamId = id == kStreamTimeoutId        ? 4100
+                                             : id == kAcceptFaultyFramesId ? 4096
+                                                                           : 4104;
                 return stream->SetParam(streamId, buffer, size);
             }
             default:
@@ -359,21 +370,41 @@ int CDeviceU3VBase::SetParam(Lumora::u64 id, void* buffer, Lumora::u64& size) {
     });
 }
 
-int CDeviceU3VBase::SetValue(Lumora::u64, void*, Lumora::u64&) { return GC_ERR_NOT_IMPLEMENTED; }
+int CDeviceU3VBase::SetValue(Lumora::u64, void*, Lumora::u64&) {
+    return GC_ERR_NOT_IMPLEMENTED;
+}
 
-int CDeviceU3VBase::GetValue(Lumora::u64, void*, Lumora::u64&) { return GC_ERR_NOT_IMPLEMENTED; }
+int CDeviceU3VBase::GetValue(Lumora::u64, void*, Lumora::u64&) {
+    return GC_ERR_NOT_IMPLEMENTED;
+}
 
 int CDeviceU3VBase::GetInfo(Lumora::u64 id, void* buffer, Lumora::u64& size) {
     return GuardedCall([&]() -> int {
         switch (id) {
-            case 0: CopyParamString(buffer, &size, texts_.firstText); return 0;
-            case 1: CopyParamString(buffer, &size, texts_.deviceName); return 0;
-            case 2: CopyParamString(buffer, &size, texts_.version); return 0;
-            case 3: CopyParamString(buffer, &size, texts_.vendorName); return 0;
-            case 4: CopyParamString(buffer, &size, texts_.modelName); return 0;
-            case 5: CopyParamString(buffer, &size, texts_.vendorInfo); return 0;
-            case 6: CopyParamBytes(buffer, &size, &deviceValue6_, sizeof deviceValue6_); return 0;
-            case 7: CopyParamString(buffer, &size, texts_.serialText); return 0;
+            case 0:
+                CopyParamString(buffer, &size, texts_.firstText);
+                return 0;
+            case 1:
+                CopyParamString(buffer, &size, texts_.deviceName);
+                return 0;
+            case 2:
+                CopyParamString(buffer, &size, texts_.version);
+                return 0;
+            case 3:
+                CopyParamString(buffer, &size, texts_.vendorName);
+                return 0;
+            case 4:
+                CopyParamString(buffer, &size, texts_.modelName);
+                return 0;
+            case 5:
+                CopyParamString(buffer, &size, texts_.vendorInfo);
+                return 0;
+            case 6:
+                CopyParamBytes(buffer, &size, &deviceValue6_, sizeof deviceValue6_);
+                return 0;
+            case 7:
+                CopyParamString(buffer, &size, texts_.serialText);
+                return 0;
             case 8: {
                 char location[64];
                 std::snprintf(location, sizeof location, "Local:U3V.xml;%llx;%llx",
@@ -382,10 +413,17 @@ int CDeviceU3VBase::GetInfo(Lumora::u64 id, void* buffer, Lumora::u64& size) {
                 CopyParamString(buffer, &size, location);
                 return 0;
             }
-            case 9: CopyParamBytes(buffer, &size, &accessCode_, sizeof accessCode_); return 0;
-            case 10: CopyParamString(buffer, &size, texts_.devicePath); return 0;
-            case 13: CopyParamString(buffer, &size, kTransportLayerType); return 0;
-            default: return 0;  // no such information: buffer and size stay untouched
+            case 9:
+                CopyParamBytes(buffer, &size, &accessCode_, sizeof accessCode_);
+                return 0;
+            case 10:
+                CopyParamString(buffer, &size, texts_.devicePath);
+                return 0;
+            case 13:
+                CopyParamString(buffer, &size, kTransportLayerType);
+                return 0;
+            default:
+                return 0;  // no such information: buffer and size stay untouched
         }
     });
 }
@@ -401,18 +439,20 @@ int CDeviceU3VBase::RegisterEventCallBack(Lumora::EventCallBack callback, void* 
         // A second registration only replaces the callback: the channel is already delivering.
         if (eventHandle_ != nullptr) return 0;
         void* handle = nullptr;
-        const uint16_t r = T::U3V_OpenEvent(deviceHandle_, controlHandle_, &handle, &EventTrampoline, 100, this);
+        const uint16_t r =
+            T::U3V_OpenEvent(deviceHandle_, controlHandle_, &handle, &EventTrampoline, 100, this);
         if (r != 0) return ReturnU3VError(r);
         eventHandle_ = handle;
         return 0;
     });
 }
 
-void CDeviceU3VBase::EventCallBack(int event, int value, unsigned char* data, unsigned long low, unsigned long high) {
+void CDeviceU3VBase::EventCallBack(int event, int value, unsigned char* data, unsigned long low,
+                                   unsigned long high) {
     std::lock_guard<std::recursive_mutex> guard(eventLock_);
     if (eventCallback_ == nullptr) return;
-    eventCallback_(event, static_cast<unsigned>(value), data, static_cast<unsigned>(low), static_cast<unsigned>(high),
-                   eventContext_);
+    eventCallback_(event, static_cast<unsigned>(value), data, static_cast<unsigned>(low),
+                   static_cast<unsigned>(high), eventContext_);
 }
 
 // ---- tree -----------------------------------------------------------------------------------
@@ -422,7 +462,9 @@ unsigned CDeviceU3VBase::Release() {
     return 0;
 }
 
-unsigned CDeviceU3VBase::Share() { return 0; }
+unsigned CDeviceU3VBase::Share() {
+    return 0;
+}
 
 void CDeviceU3VBase::ReleaseChild(void* child) {
     std::lock_guard<std::recursive_mutex> guard(streamsLock_);

@@ -43,15 +43,15 @@ public:
     static constexpr uint64_t kAcceptFaultyFramesId = 0x10000010;  // stream 4096
     static constexpr uint64_t kStreamIdleId = 0x10000014;
     static constexpr uint64_t kConnectedId = 0x1000002C;
-    static constexpr uint64_t kBufferCountId = 0x10000030;         // stream 4104
+    static constexpr uint64_t kBufferCountId = 0x10000030;  // stream 4104
     static constexpr uint64_t kIdentityFieldId = 0x10000034;
     static constexpr size_t kIdentityFieldSize = 260;
     // Frame buffers of a stream share this budget: the buffer count is the budget / payload.
     static constexpr uint32_t kBufferBudget = 0x4000000;
 
     CDeviceU3VBase();
-    CDeviceU3VBase(Lumora::INewSystem* system, Lumora::INewInterface* parentInterface, const U3vDeviceTexts& texts,
-                   int accessCode);
+    CDeviceU3VBase(Lumora::INewSystem* system, Lumora::INewInterface* parentInterface,
+                   const U3vDeviceTexts& texts, int accessCode);
     CDeviceU3VBase(const CDeviceU3VBase&) = delete;
     CDeviceU3VBase& operator=(const CDeviceU3VBase&) = delete;
     ~CDeviceU3VBase() override;
@@ -73,7 +73,8 @@ public:
     void ReleaseChild(void* child) override;
 
     // Slots after the host interface, in this order.
-    virtual void EventCallBack(int event, int value, unsigned char* data, unsigned long low, unsigned long high);
+    virtual void EventCallBack(int event, int value, unsigned char* data, unsigned long low,
+                               unsigned long high);
     virtual bool Create_Mutex();
     virtual bool Release_Mutex();
     virtual void UpdateStreamList();
@@ -103,7 +104,8 @@ private:
     int WriteIn(uint64_t address, size_t maxBytes, size_t writeBytes, const void* buffer, Lumora::u64& size);
     Lumora::INewStream* OpenedStream();
     std::string StreamName(unsigned index);
-    Lumora::INewStream* FindStream(const std::vector<Lumora::INewStream*>& list, const std::string& name) const;
+    Lumora::INewStream* FindStream(const std::vector<Lumora::INewStream*>& list,
+                                   const std::string& name) const;
     void CloseEventChannel();
 
     bool driverOpen_ = false;

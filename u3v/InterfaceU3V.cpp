@@ -22,10 +22,14 @@ std::string FieldText(const char (&field)[N]) {
 // Access codes of discovery mapped to the values of information id 9; an unknown code maps to 0.
 int MapAccessCode(uint8_t code) {
     switch (code) {
-        case 0: return 1;
-        case 1: return 3;
-        case 2: return 1000;
-        default: return 0;
+        case 0:
+            return 1;
+        case 1:
+            return 3;
+        case 2:
+            return 1000;
+        default:
+            return 0;
     }
 }
 
@@ -61,7 +65,9 @@ CInterfaceU3V::CInterfaceU3V(Lumora::INewSystem* parent, const std::string& name
                              const std::string& description)
     : CInterfaceBase(parent, name, type, description, "U3V") {}
 
-CInterfaceU3V::~CInterfaceU3V() { ReleaseChildren(); }
+CInterfaceU3V::~CInterfaceU3V() {
+    ReleaseChildren();
+}
 
 int CInterfaceU3V::UpdateDeviceList(unsigned /*timeoutMs*/) {
     std::lock_guard<std::recursive_mutex> guard(lock_);

@@ -156,7 +156,9 @@ unsigned CStreamU3VBase::Release() {
     return 0;
 }
 
-unsigned CStreamU3VBase::Share() { return static_cast<unsigned>(GC_ERR_ERROR); }
+unsigned CStreamU3VBase::Share() {
+    return static_cast<unsigned>(GC_ERR_ERROR);
+}
 
 // ---- acquisition ----------------------------------------------------------------------------
 
@@ -305,7 +307,8 @@ void CStreamU3VBase::GiveBack(FrameRecord* record) {
 
 bool CStreamU3VBase::FetchOneFrame(uint8_t* scratch) {
     if (!acquiring_.load() || framesRemaining_.load() == 0) return false;
-    if (readyEvent_.Wait(std::max<uint32_t>(1, imageTimeout_.load())) != Platform::Event::WaitResult::Signalled)
+    if (readyEvent_.Wait(std::max<uint32_t>(1, imageTimeout_.load())) !=
+        Platform::Event::WaitResult::Signalled)
         return true;
     if (!acquiring_.load()) return false;
     // The host's request is taken now, before receiving: a request that the host makes while

@@ -8,8 +8,8 @@
 // sets "host ready"; the worker waits for "host ready", takes the request (resets it), receives
 // a frame and sets "new image" (a receive that yields no frame puts the request back). So the
 // worker stays at most one frame ahead of the host, receiving the next frame while the host
-// copies the last, and no request of the host is ever lost. Lost frames are counted from gaps in the block ids and from the
-// library's incomplete-frame reports.
+// copies the last, and no request of the host is ever lost. Lost frames are counted from gaps in the block
+// ids and from the library's incomplete-frame reports.
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
@@ -32,8 +32,8 @@ public:
 
     CStreamU3VBase() = default;
     // An opened stream borrows the device's two library handles; an info copy has null parents.
-    CStreamU3VBase(Lumora::INewSystem* system, Lumora::INewInterface* parentInterface, Lumora::INewDevice* device,
-                   void* deviceHandle, void* controlHandle);
+    CStreamU3VBase(Lumora::INewSystem* system, Lumora::INewInterface* parentInterface,
+                   Lumora::INewDevice* device, void* deviceHandle, void* controlHandle);
     CStreamU3VBase(const CStreamU3VBase&) = delete;
     CStreamU3VBase& operator=(const CStreamU3VBase&) = delete;
     ~CStreamU3VBase() override;

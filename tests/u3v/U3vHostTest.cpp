@@ -21,7 +21,8 @@ using KovonTest::Releaser;
 using Lumora::u64;
 
 struct Sim {
-#define KOVON_SIM_FN(name) decltype(&KovonSimU3V_##name) name = Load<decltype(&KovonSimU3V_##name)>("KovonSimU3V_" #name)
+#define KOVON_SIM_FN(name) \
+    decltype(&KovonSimU3V_##name) name = Load<decltype(&KovonSimU3V_##name)>("KovonSimU3V_" #name)
     template <typename Fn>
     static Fn Load(const char* symbol) {
         return ModuleLoader::Instance().Function<Fn>(symbol);
@@ -151,8 +152,8 @@ TEST_F(U3vHost, ListsOpensAndDescribesCameras) {
     const struct {
         uint64_t id;
         const char* text;
-    } texts[] = {{0, "SIMU3V-B2"},  {1, "TK-U3-B_SN_B2"}, {2, "4.7.0.0"},      {3, "Tarvek Co., LTD"},
-                 {4, "TK-U3-B"},    {7, "SN_B2"},         {10, "sim:u3v:B2"}, {13, "U3V"}};
+    } texts[] = {{0, "SIMU3V-B2"}, {1, "TK-U3-B_SN_B2"}, {2, "4.7.0.0"},     {3, "Tarvek Co., LTD"},
+                 {4, "TK-U3-B"},   {7, "SN_B2"},         {10, "sim:u3v:B2"}, {13, "U3V"}};
     for (const auto& t : texts) EXPECT_EQ(InfoText(info, t.id), t.text) << "id " << t.id;
     EXPECT_EQ(InfoText(info, 5).rfind("TARVEK URL:", 0), 0u);
     int access = -1;
@@ -233,8 +234,9 @@ TEST_F(U3vHost, RegistersTextsAndTheirRules) {
     const struct {
         uint64_t id;
         const char* text;
-    } bootstrap[] = {{4, "Tarvek"}, {0x44, "TK-U3-R"}, {0xC4, "1.0.0"}, {0x104, "Simulated USB3 Vision camera"},
-                     {0x144, "R1"}, {0x184, ""}};
+    } bootstrap[] = {{4, "Tarvek"},   {0x44, "TK-U3-R"},
+                     {0xC4, "1.0.0"}, {0x104, "Simulated USB3 Vision camera"},
+                     {0x144, "R1"},   {0x184, ""}};
     for (const auto& b : bootstrap) {
         char text[64];
         std::memset(text, 'x', sizeof text);
@@ -332,8 +334,12 @@ struct EventLog {
         log->calls.push_back({static_cast<unsigned>(event), value, low, high, first, tag});
         log->changed.notify_all();
     }
-    static void First(int e, unsigned v, void* d, unsigned l, unsigned h, void* c) { Callback(e, v, d, l, h, c, 1); }
-    static void Second(int e, unsigned v, void* d, unsigned l, unsigned h, void* c) { Callback(e, v, d, l, h, c, 2); }
+    static void First(int e, unsigned v, void* d, unsigned l, unsigned h, void* c) {
+        Callback(e, v, d, l, h, c, 1);
+    }
+    static void Second(int e, unsigned v, void* d, unsigned l, unsigned h, void* c) {
+        Callback(e, v, d, l, h, c, 2);
+    }
 
     bool WaitFor(size_t n) {
         std::unique_lock<std::mutex> lock(mutex);
@@ -482,7 +488,7 @@ TEST_F(U3vHost, TransferSizeRule) {
     const struct {
         uint32_t width, height, maxTransfer, expected;
     } cases[] = {
-        {1657, 45, 0x200000, 0x12000},    // payload 0x12345: rounded down to 1 KiB
+        {1657, 45, 0x200000, 0x12000},     // payload 0x12345: rounded down to 1 KiB
         {2048, 1536, 0x200000, 0x200000},  // payload 0x300000: the camera's maximum
         {1024, 1024, 0x100000, 0x100000},  // exactly the maximum
         {16, 16, 0x200000, 256},           // below 1 KiB: one transfer of the whole payload

@@ -51,12 +51,22 @@ TEST(U3vDiscovery, SkipsUnreadableRecordsAndMapsAccessCodes) {
     // Index 2 cannot be read; index 4 carries an access code without a meaning.
     auto getInfo = [](uint16_t index, Kovon::Tessa::U3V_DISCOVERY_INFO* out) -> uint16_t {
         switch (index) {
-            case 1: *out = Record("S1", 0); return 0;
-            case 2: return 0xC001;
-            case 3: *out = Record("S3", 2); return 0;
-            case 4: *out = Record("S4", 9); return 0;
-            case 5: *out = Record("S5", 1); return 0;
-            default: return 0xC001;
+            case 1:
+                *out = Record("S1", 0);
+                return 0;
+            case 2:
+                return 0xC001;
+            case 3:
+                *out = Record("S3", 2);
+                return 0;
+            case 4:
+                *out = Record("S4", 9);
+                return 0;
+            case 5:
+                *out = Record("S5", 1);
+                return 0;
+            default:
+                return 0xC001;
         }
     };
     const auto cameras = Kovon::ListU3vCameras(5, getInfo);
