@@ -422,8 +422,10 @@ int CStreamU3VBase::GetImage(void* buffer, int32_t timeoutMs) {
         }
         if (record == nullptr) return -1;  // the pool was freed meanwhile
         if (buffer != nullptr) std::memcpy(buffer, record->buffer.get(), record->size);
+        // Back at the front: the worker reuses the buffer that was used last, which is still in
+        // the processor's caches, rather than cycling through the whole pool.
         std::lock_guard<std::mutex> guard(freeLock_);
-        freeQueue_.PushBack(record);
+        freeQueue_.PushFront(record);
         return 0;
     });
 }
