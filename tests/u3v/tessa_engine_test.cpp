@@ -532,9 +532,11 @@ TEST_F(TessaEngine, CloseStreamWhileReceiving) {
     U3V_FRAME_INFO info;
     std::thread receiver([&] { result = U3V_GetImage(stream_, frame.data(), 600000, &info); });
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    ASSERT_EQ(U3V_CloseStream(stream_), 0);  // returns once the receiver has left
-    const int r = result.load();
+    ASSERT_EQ(U3V_CloseStream(stream_), 0);  // returns once a waiting receiver has left
     receiver.join();
+    // The receiver either was waiting and was woken by the close, or (on a slow machine) came
+    // after it and found the handle closed.
+    const int r = result.load();
     EXPECT_TRUE(r == Result::kAcquisitionEnded || r == Result::kInvalidHandle) << std::hex << r;
     stream_ = nullptr;
 }

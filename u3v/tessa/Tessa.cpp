@@ -978,7 +978,9 @@ uint16_t U3V_AcquisitionStart(U3V_HANDLE stream, uint32_t frames) {
     }
     // Buffers are sized once here; frames reuse them.
     s->leader.assign(leaderSize, 0);
-    s->trailer.assign(trailerSize, 0);
+    // Room for a leader too: when a frame is cut short, the next frame's leader arrives where
+    // its trailer was expected and must be recognised rather than overflow the read.
+    s->trailer.assign(std::max(trailerSize, leaderSize), 0);
     s->bounce.assign(s->alignment, 0);
     s->layout = layout;
     s->payloadSize = payload;
