@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 
 #include "gige/pelion/Pelion.h"
@@ -28,6 +29,7 @@ constexpr uint32_t kCloseSettleMs = 200;
 // How long the worker waits for the host before it looks at its running flag again; Freeze
 // wakes it at once, so this only bounds a missed wake-up.
 constexpr uint32_t kReadyPollMs = 50;
+constexpr uint32_t kUnsignalledPauseMs = 1;
 // Bytes of the frame record cleared by Freeze.
 constexpr size_t kFrameRecordClear = 56;
 
@@ -182,33 +184,37 @@ void CStreamGigEBase::AcqThreadProc() {
         while (running_) {
             if (readyEvent_.Wait(kReadyPollMs) != Platform::Event::WaitResult::Signalled) continue;
             if (!running_) break;
-            std::lock_guard<std::recursive_mutex> frame(frameLock_);
-            const Pelion::Status status = Pelion::WaitForFrame(cameraIndex_, &frameRecord_);
             bool signal = true;
-            if (status == St::Ok) {
-                frameStatus_ = kFrameGood;
-            } else if (status == St::Timeout) {
-                uint8_t state = 0, missed = 0;
-                Pelion::GetLinkState(cameraIndex_, &state, &missed);
-                signal = false;
-                if (state == kLinkGood) {
+            {
+                std::lock_guard<std::recursive_mutex> frame(frameLock_);
+                const Pelion::Status status = Pelion::WaitForFrame(cameraIndex_, &frameRecord_);
+                if (status == St::Ok) {
                     frameStatus_ = kFrameGood;
-                    std::this_thread::yield();
-                } else if (state == kLinkSilent) {
-                    frameStatus_ = kFrameFaulty;
-                } else if (state == kLinkLost) {
+                } else if (status == St::Timeout) {
+                    uint8_t state = 0, missed = 0;
+                    Pelion::GetLinkState(cameraIndex_, &state, &missed);
+                    signal = false;
+                    if (state == kLinkGood) {
+                        frameStatus_ = kFrameGood;
+                    } else if (state == kLinkSilent) {
+                        frameStatus_ = kFrameFaulty;
+                    } else if (state == kLinkLost) {
+                        frameStatus_ = kFrameNone;
+                        signal = true;
+                    }
+                } else if (status == St::FrameIncomplete || status == St::FrameDamaged) {
+                    frameStatus_ = acceptFaultyFrames_ != 0 ? kFrameGood : kFrameFaulty;
+                } else {
                     frameStatus_ = kFrameNone;
-                    signal = true;
                 }
-            } else if (status == St::FrameIncomplete || status == St::FrameDamaged) {
-                frameStatus_ = acceptFaultyFrames_ != 0 ? kFrameGood : kFrameFaulty;
-            } else {
-                frameStatus_ = kFrameNone;
+                if (signal) {
+                    readyEvent_.Reset();
+                    newImageEvent_.Set();
+                }
             }
-            if (signal) {
-                readyEvent_.Reset();
-                newImageEvent_.Set();
-            }
+            // Without an outcome the worker waits again at once; a host blocked on frameLock_ in
+            // GetImage gets its turn first (the lock is not fair).
+            if (!signal) std::this_thread::sleep_for(std::chrono::milliseconds(kUnsignalledPauseMs));
         }
     } catch (...) {
         // The worker ends quietly; Freeze and the destructor still join it.
