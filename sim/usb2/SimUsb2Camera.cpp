@@ -78,6 +78,10 @@ uint32_t SimUsb2Camera::ControlIn(const uint8_t* setup, size_t setupSize, uint8_
         return kDriverGenFailure;
     }
     const uint16_t address = static_cast<uint16_t>((setup[2] << 8) | setup[3]);
+    if (failRegisterRequests_ > 0 && (address & 0x7FFE) == failRegister_) {
+        --failRegisterRequests_;
+        return kDriverGenFailure;
+    }
     const uint16_t word = static_cast<uint16_t>((setup[4] << 8) | setup[5]);
     const uint16_t value = (address & kWriteFlag) != 0 ? WriteRegister(address, word) : ReadRegister(address);
 
