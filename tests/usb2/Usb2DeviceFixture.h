@@ -4,7 +4,9 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -33,12 +35,18 @@ inline const UsbModel& ModelNamed(const std::string& name) {
     return kUsbModels[0];
 }
 
+// Texts as the interface makes them. The serial number carries this process's id, so that test
+// programs running side by side never ask for the same camera name (the named mutex reaches
+// across processes).
 inline UsbDeviceTexts TextsFor(const UsbModel& model, unsigned instance, const std::string& firmware) {
     UsbDeviceTexts texts;
+    char serial[32];
+    std::snprintf(serial, sizeof serial, "%s%05X%X", model.serialPrefix, static_cast<unsigned>(getpid()) & 0xFFFFFu,
+                  instance & 0xFu);
     texts.firmwareVersion = firmware;
     texts.modelName = model.modelName;
-    texts.serialNumber = std::string(model.serialPrefix) + "500000" + std::to_string(instance % 10);
-    texts.deviceName = texts.modelName + "_" + texts.serialNumber + "_params" + std::to_string(instance);
+    texts.serialNumber = serial;
+    texts.deviceName = texts.modelName + "_" + texts.serialNumber;
     texts.versionText = kUsbVersionText;
     texts.vendorName = kUsbVendorName;
     texts.vendorInfo = kUsbVendorInfo;
