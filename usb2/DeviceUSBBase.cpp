@@ -27,7 +27,8 @@ constexpr uint32_t kOneConstant = 1;  // GetInfo 9
 constexpr const char* kDescriptionType = "DEVREGS";
 
 // Gamma knots: 4094 and 8190 rather than 4095 and 8191 are what the cameras expect.
-constexpr uint32_t kDefaultGammaAbscissas[MapAddress::kGammaKnots] = {127, 255, 511, 1023, 2047, 4094, 8190, 16383};
+constexpr uint32_t kDefaultGammaAbscissas[MapAddress::kGammaKnots] = {127,  255,  511,  1023,
+                                                                      2047, 4094, 8190, 16383};
 constexpr float kUnitBalanceRatio = 1024.0f;
 
 void PlatformPause(unsigned milliseconds) {
@@ -40,7 +41,8 @@ CDeviceUSBBase::CDeviceUSBBase() : pause_(PlatformPause) {
     texts_.versionText = kUsbVersionText;
     texts_.vendorInfo = kUsbVendorInfo;
     SetGammaAbscissas(kDefaultGammaAbscissas);
-    for (uint64_t ratio : {MapAddress::kBalanceRatioRed, MapAddress::kBalanceRatioGreen, MapAddress::kBalanceRatioBlue})
+    for (uint64_t ratio :
+         {MapAddress::kBalanceRatioRed, MapAddress::kBalanceRatioGreen, MapAddress::kBalanceRatioBlue})
         cache_.SetF32(ratio, kUnitBalanceRatio);
 }
 
@@ -170,7 +172,8 @@ void CDeviceUSBBase::SetSensorConstants(const SensorConstants& constants) {
 }
 
 void CDeviceUSBBase::SetGammaAbscissas(const uint32_t (&abscissas)[MapAddress::kGammaKnots]) {
-    for (unsigned i = 0; i < MapAddress::kGammaKnots; ++i) cache_.SetU32(MapAddress::kGammaX0 + 4 * i, abscissas[i]);
+    for (unsigned i = 0; i < MapAddress::kGammaKnots; ++i)
+        cache_.SetU32(MapAddress::kGammaX0 + 4 * i, abscissas[i]);
 }
 
 size_t CDeviceUSBBase::DescriptionBlockSize(size_t n) {

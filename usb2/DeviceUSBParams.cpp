@@ -40,8 +40,8 @@ constexpr uint16_t kGain = 0x408;
 constexpr uint16_t kExposure = 0x482;     // 32 bits
 constexpr uint16_t kFramePeriod = 0x486;  // 32 bits
 constexpr uint16_t kFrameRateMode = 0x48A;
-constexpr uint16_t kGammaY0 = 0x4B0;  // + 2·i
-constexpr uint16_t kRatioRed = 0x324;  // + 2·colour
+constexpr uint16_t kGammaY0 = 0x4B0;       // + 2·i
+constexpr uint16_t kRatioRed = 0x324;      // + 2·colour
 constexpr uint16_t kRatioCopyRed = 0x346;  // + 2·colour
 constexpr uint16_t kUserSetLoad = 0x4D2;
 constexpr uint16_t kUserSetSave = 0x4D4;
@@ -128,8 +128,8 @@ struct Statistic {
     uint16_t reg;
 };
 constexpr Statistic kStatistics[] = {
-    {kAeStatisticsSum, 0x3E2},    {kAeStatisticsCount, 0x3E6}, {kAwbStatisticsGreen, 0x3D0},
-    {kAwbStatisticsRed, 0x3D4},   {kAwbStatisticsBlue, 0x3D8}, {kAwbStatisticsCount, 0x3DC},
+    {kAeStatisticsSum, 0x3E2},  {kAeStatisticsCount, 0x3E6}, {kAwbStatisticsGreen, 0x3D0},
+    {kAwbStatisticsRed, 0x3D4}, {kAwbStatisticsBlue, 0x3D8}, {kAwbStatisticsCount, 0x3DC},
 };
 
 const Statistic* FindStatistic(uint64_t address) {
@@ -181,7 +181,8 @@ bool CDeviceUSBBase::ReadCamera16(uint16_t reg, uint16_t& value) {
 bool CDeviceUSBBase::ReadCamera32(uint16_t reg, uint32_t& value) {
     uint8_t bytes[4] = {};
     if (channel_->ReadRegister(bytes, reg, sizeof bytes) != kEzusbOk) return false;
-    value = uint32_t{bytes[0]} | uint32_t{bytes[1]} << 8 | uint32_t{bytes[2]} << 16 | uint32_t{bytes[3]} << 24;
+    value =
+        uint32_t{bytes[0]} | uint32_t{bytes[1]} << 8 | uint32_t{bytes[2]} << 16 | uint32_t{bytes[3]} << 24;
     return true;
 }
 
@@ -269,7 +270,8 @@ int CDeviceUSBBase::SetParamOnCamera(uint64_t address, void* buffer, Lumora::u64
             return TriggerSoftware(buffer, size);
         case kTriggerDelay:
             StoreFromCaller(address, buffer, size);
-            return Status(WriteCamera32(Reg::kTriggerDelay, Usb2::TicksFromMicroseconds(c, cache_.F32(address))));
+            return Status(
+                WriteCamera32(Reg::kTriggerDelay, Usb2::TicksFromMicroseconds(c, cache_.F32(address))));
         case kStrobeTime:
         case kStrobeDelay:
             StoreFromCaller(address, buffer, size);
@@ -396,9 +398,11 @@ int CDeviceUSBBase::SetFrameRateMode(void* buffer, Lumora::u64& size) {
     const bool modeWritten = WriteCamera16(Reg::kFrameRateMode, mode);
     if (mode == 1) {
         const float limit = FrameRateLimit();
-        if (limit > 0.0f && cache_.F32(kAcquisitionFrameRate) > limit) cache_.SetF32(kAcquisitionFrameRate, limit);
+        if (limit > 0.0f && cache_.F32(kAcquisitionFrameRate) > limit)
+            cache_.SetF32(kAcquisitionFrameRate, limit);
     }
-    const bool periodWritten = WriteCamera32(Reg::kFramePeriod, Usb2::Low32(Usb2::TruncI64(FramePeriod() * pixelClock_)));
+    const bool periodWritten =
+        WriteCamera32(Reg::kFramePeriod, Usb2::Low32(Usb2::TruncI64(FramePeriod() * pixelClock_)));
     return Status(modeWritten && periodWritten);
 }
 
@@ -538,8 +542,9 @@ int CDeviceUSBBase::GetParamFromCamera(uint64_t address, void* buffer, Lumora::u
             return kOk;
         }
         case kPixelFormat:
-            read16Into(Reg::kPixelFormat, address,
-                       [this](uint64_t slot, uint16_t code) { cache_.SetU32(slot, Usb2::PixelFormatOfCode(code)); });
+            read16Into(Reg::kPixelFormat, address, [this](uint64_t slot, uint16_t code) {
+                cache_.SetU32(slot, Usb2::PixelFormatOfCode(code));
+            });
             return kOk;
         case kPayloadSize:
             cache_.SetU32(kPayloadSize, Usb2::PayloadSize(cache_.U32(kWidth), cache_.U32(kBinningHorizontal),
@@ -556,15 +561,18 @@ int CDeviceUSBBase::GetParamFromCamera(uint64_t address, void* buffer, Lumora::u
         case kStrobeTime:
         case kStrobeDelay: {
             const bool time = address == kStrobeTime;
-            read16Into(time ? Reg::kStrobeTime : Reg::kStrobeDelay, address, [this, c, time](uint64_t slot, uint16_t ticks) {
-                cache_.SetF32(slot, Usb2::StrobeMicroseconds(c, ticks, time ? Usb2::kStrobeTimeRounding
-                                                                            : Usb2::kStrobeDelayRounding));
-            });
+            read16Into(time ? Reg::kStrobeTime : Reg::kStrobeDelay, address,
+                       [this, c, time](uint64_t slot, uint16_t ticks) {
+                           cache_.SetF32(slot, Usb2::StrobeMicroseconds(c, ticks,
+                                                                        time ? Usb2::kStrobeTimeRounding
+                                                                             : Usb2::kStrobeDelayRounding));
+                       });
             return kOk;
         }
         case kGainRaw:
-            read16Into(Reg::kGain, address,
-                       [this](uint64_t slot, uint16_t reg) { cache_.SetU32(slot, Usb2::GainFromRegister(reg)); });
+            read16Into(Reg::kGain, address, [this](uint64_t slot, uint16_t reg) {
+                cache_.SetU32(slot, Usb2::GainFromRegister(reg));
+            });
             return kOk;
         case kAcquisitionFrameRate:
             read32Into(Reg::kFramePeriod, address, [this, c](uint64_t slot, uint32_t ticks) {
@@ -585,7 +593,8 @@ int CDeviceUSBBase::GetParamFromCamera(uint64_t address, void* buffer, Lumora::u
             const int colour =
                 address == kBalanceRatio ? SelectedRatio() : static_cast<int>(address - kBalanceRatioRed);
             if (colour < 0) return kOk;
-            read16Into(static_cast<uint16_t>(Reg::kRatioRed + 2 * colour), kBalanceRatioRed + static_cast<unsigned>(colour),
+            read16Into(static_cast<uint16_t>(Reg::kRatioRed + 2 * colour),
+                       kBalanceRatioRed + static_cast<unsigned>(colour),
                        [this](uint64_t slot, uint16_t reg) { cache_.SetF32(slot, static_cast<float>(reg)); });
             return kOk;
         }
@@ -630,7 +639,8 @@ int CDeviceUSBBase::GetFrameRateMax(void* buffer, Lumora::u64& size) {
     const float limit = Usb2::PerSecond(frameTime);
     cache_.SetF32(kAcquisitionFrameRateMax, limit);
     if (cache_.F32(kAcquisitionFrameRate) > limit) cache_.SetF32(kAcquisitionFrameRate, limit);
-    const bool written = WriteCamera32(Reg::kFramePeriod, Usb2::Low32(Usb2::TruncI64(FramePeriod() * pixelClock_)));
+    const bool written =
+        WriteCamera32(Reg::kFramePeriod, Usb2::Low32(Usb2::TruncI64(FramePeriod() * pixelClock_)));
     CopySlotOut(kAcquisitionFrameRateMax, buffer, size);
     return Status(written);
 }
@@ -646,7 +656,8 @@ int CDeviceUSBBase::SetValue(Lumora::u64 id, void* buffer, Lumora::u64& size) {
             return kOk;
         }
         // The binning addresses take the caller's number as the code itself.
-        if (id != kAcquisitionBusy && cache_.Has(id) && !CacheOnlyReadable(id)) StoreFromCaller(id, buffer, size);
+        if (id != kAcquisitionBusy && cache_.Has(id) && !CacheOnlyReadable(id))
+            StoreFromCaller(id, buffer, size);
         return kOk;
     });
 }

@@ -15,9 +15,9 @@ using Constants = CDeviceUSBBase::SensorConstants;
 // Sensor size, pixel clock (MHz), row time (µs per row) and the initial ExposureTimeMax (µs).
 constexpr Constants kGA47E = {1280, 960, 39.3f, 40.72f, 39793.62f};
 constexpr Constants kWide1024 = {1280, 1024, 28.7f, 62.3636f, 65450.598f};  // GA46E and the K models
-constexpr Constants kXga = {1024, 768, 30.0f, 42.3291f, 33207.184f};         // GB47E, GC46E, GE45E
+constexpr Constants kXga = {1024, 768, 30.0f, 42.3291f, 33207.184f};        // GB47E, GC46E, GE45E
 constexpr Constants kGC47E = {640, 480, 27.898f, 27.9552f, 14068.455f};
-constexpr Constants kNarrow = {752, 480, 27.0f, 0.0f, 0.0f};  // row time from the row-time table
+constexpr Constants kNarrow = {752, 480, 27.0f, 0.0f, 0.0f};              // row time from the row-time table
 constexpr Constants kFortyMHz = {1280, 960, 40.0f, 39.025f, 38371.332f};  // PQ-L582H and the "-P" models
 
 // The 752-column sensors have a 10-bit curve.
@@ -70,14 +70,15 @@ int Status(bool ok) {
 
 // Every model: the base constructor, then the model's description (opened objects only), then
 // the constants.
-#define KOVON_USB2_MODEL(Class, Base, constants, description)                                             \
-    Class::Class(Lumora::INewSystem* system, Lumora::INewInterface* parentInterface, const UsbDeviceTexts& texts) \
-        : Base(system, parentInterface, texts) {                                                          \
-        if (system != nullptr) Class::LoadXML();                                                          \
-        SetSensorConstants(constants);                                                                    \
-    }                                                                                                     \
-    void Class::LoadXML() {                                                                               \
-        LoadDescriptionResource(description);                                                             \
+#define KOVON_USB2_MODEL(Class, Base, constants, description)                        \
+    Class::Class(Lumora::INewSystem* system, Lumora::INewInterface* parentInterface, \
+                 const UsbDeviceTexts& texts)                                        \
+        : Base(system, parentInterface, texts) {                                     \
+        if (system != nullptr) Class::LoadXML();                                     \
+        SetSensorConstants(constants);                                               \
+    }                                                                                \
+    void Class::LoadXML() {                                                          \
+        LoadDescriptionResource(description);                                        \
     }
 
 KOVON_USB2_MODEL(CDeviceRTGA47E, CDeviceUSBBase, kGA47E, kDescRTGA47E)
@@ -227,7 +228,9 @@ int CDeviceRTGD48E::SetParamNarrow(uint64_t address, void* buffer, Lumora::u64& 
         case kHeight:
         case kTriggerMode: {
             // The limit follows the geometry and the trigger mode; its outcome is not the caller's.
-            const uint16_t reg = address == kWidth ? Reg::kWidth : address == kHeight ? Reg::kHeight : Reg::kTriggerMode;
+            const uint16_t reg = address == kWidth    ? Reg::kWidth
+                                 : address == kHeight ? Reg::kHeight
+                                                      : Reg::kTriggerMode;
             const bool written = WriteCamera16(reg, value);
             ChangeExposureTimeMax();
             return Status(written);
@@ -245,7 +248,8 @@ int CDeviceRTGD48E::SetParamNarrow(uint64_t address, void* buffer, Lumora::u64& 
         case kGainRaw:
             return Status(WriteCamera16(Reg::kGain, Usb2::Narrow::GainRegister(value)));
         case kBlackLevelRaw:
-            return Status(WriteCamera16(Reg::kBlackLevel, Usb2::Narrow::BlackLevelRegister(Cache().I32(address))));
+            return Status(
+                WriteCamera16(Reg::kBlackLevel, Usb2::Narrow::BlackLevelRegister(Cache().I32(address))));
         case kExposureTime:
             return Status(WriteCamera16(Reg::kExposure, Usb2::Narrow::ExposureRows(time, GetRowTime())));
         default:  // ExposureTimeMax: the cache only

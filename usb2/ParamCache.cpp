@@ -8,6 +8,7 @@ namespace {
 using namespace MapAddress;
 
 // Every address that owns a slot, in increasing order (binary search).
+// clang-format off
 constexpr uint64_t kSlotAddresses[] = {
     kDeviceUserID, kDeviceScanType,
     kWidthMax, kHeightMax, kWidth, kHeight, kOffsetX, kOffsetY, kBinningHorizontal, kBinningVertical,
@@ -29,6 +30,7 @@ constexpr uint64_t kSlotAddresses[] = {
     kBalanceWhiteAuto, kBalanceRatioSelector,
     kAwbStatisticsGreen, kAwbStatisticsRed, kAwbStatisticsBlue, kAwbStatisticsCount, kAwbControl,
 };
+// clang-format on
 static_assert(sizeof kSlotAddresses / sizeof kSlotAddresses[0] == ParamCache::kSlotCount);
 
 constexpr bool StrictlyIncreasing() {

@@ -67,7 +67,7 @@ public:
         failRegister_ = static_cast<uint16_t>(address & 0x7FFE);
         failRegisterRequests_ = count;
     }
-    void SetConnected(bool connected) { connected_ = connected; }     // false: error 1167
+    void SetConnected(bool connected) { connected_ = connected; }  // false: error 1167
     bool Connected() const { return connected_; }
     void WrongEchoOnNextRequest() { wrongEcho_ = true; }
     // 0x45A reads 1 for the next 'reads' reads (kBusyForever: never idle), then 0.

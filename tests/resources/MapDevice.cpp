@@ -5,8 +5,7 @@
 namespace Kovon::Test {
 
 MapDevice::MapDevice(size_t mapSize)
-    : memory_(mapSize, 0),
-      port_([this](uint64_t address, uint32_t size, void* buffer, bool write) {
+    : memory_(mapSize, 0), port_([this](uint64_t address, uint32_t size, void* buffer, bool write) {
           return Transfer(address, size, buffer, write);
       }) {}
 

@@ -24,8 +24,9 @@ struct GenApiPortAccess {
                          GError** error) {
         GenApiPort* self = reinterpret_cast<KovonTestPortDevice*>(device)->owner;
         if (self != nullptr && self->transfer_(address, size, buffer, write)) return true;
-        g_set_error(error, ARV_DEVICE_ERROR, ARV_DEVICE_ERROR_PROTOCOL_ERROR, "%s of %u bytes at 0x%llx failed",
-                    write ? "write" : "read", size, static_cast<unsigned long long>(address));
+        g_set_error(error, ARV_DEVICE_ERROR, ARV_DEVICE_ERROR_PROTOCOL_ERROR,
+                    "%s of %u bytes at 0x%llx failed", write ? "write" : "read", size,
+                    static_cast<unsigned long long>(address));
         return false;
     }
 };
@@ -36,7 +37,8 @@ extern "C" {
 
 static gboolean kovon_test_port_read_memory(ArvDevice* device, guint64 address, guint32 size, void* buffer,
                                             GError** error) {
-    return Kovon::Test::GenApiPortAccess::Transfer(device, address, size, buffer, false, error) ? TRUE : FALSE;
+    return Kovon::Test::GenApiPortAccess::Transfer(device, address, size, buffer, false, error) ? TRUE
+                                                                                                : FALSE;
 }
 
 static gboolean kovon_test_port_write_memory(ArvDevice* device, guint64 address, guint32 size, void* buffer,
@@ -44,11 +46,13 @@ static gboolean kovon_test_port_write_memory(ArvDevice* device, guint64 address,
     return Kovon::Test::GenApiPortAccess::Transfer(device, address, size, buffer, true, error) ? TRUE : FALSE;
 }
 
-static gboolean kovon_test_port_read_register(ArvDevice* device, guint64 address, guint32* value, GError** error) {
+static gboolean kovon_test_port_read_register(ArvDevice* device, guint64 address, guint32* value,
+                                              GError** error) {
     return kovon_test_port_read_memory(device, address, 4, value, error);
 }
 
-static gboolean kovon_test_port_write_register(ArvDevice* device, guint64 address, guint32 value, GError** error) {
+static gboolean kovon_test_port_write_register(ArvDevice* device, guint64 address, guint32 value,
+                                               GError** error) {
     return kovon_test_port_write_memory(device, address, 4, &value, error);
 }
 
@@ -69,7 +73,8 @@ static void kovon_test_port_device_class_init(KovonTestPortDeviceClass* klass) {
 namespace Kovon::Test {
 
 GenApiPort::GenApiPort(Transfer transfer) : transfer_(std::move(transfer)) {
-    auto* device = static_cast<KovonTestPortDevice*>(g_object_new(kovon_test_port_device_get_type(), nullptr));
+    auto* device =
+        static_cast<KovonTestPortDevice*>(g_object_new(kovon_test_port_device_get_type(), nullptr));
     device->owner = this;
     device_ = ARV_DEVICE(device);
 }

@@ -32,12 +32,15 @@ void PrintTo(const Description& d, std::ostream* os) {
 }
 
 const Description kDescriptions[] = {
-    {104, "RT-KC47E", "1.0.0.0", 'C'},   {105, "PQ-L582H", "0.0.5.6", 'P'},   {106, "PQ-L582H", "0.0.5.9", 'P'},
-    {107, "RT-GA46E", "1.0.0.0", 'M'},   {108, "RT-GA47E", "1.0.0.0", 'M'},   {109, "RT-GA47E-P", "1.0.0.0", 'M'},
-    {110, "RT-GE45E", "1.0.0.0", 'M'},   {111, "RT-GC46E", "1.0.0.0", 'M'},   {112, "RT-GC47E", "1.0.0.0", 'M'},
-    {113, "RT-GD48E", "1.0.0.0", 'D'},   {114, "RT-GB47E", "1.0.0.0", 'M'},   {115, "RT-KA46E", "1.0.0.0", 'C'},
-    {116, "RT-KA47E", "1.0.0.0", 'C'},   {117, "RT-KA47E-P", "1.0.0.0", 'C'}, {118, "RT-KE45E", "1.0.0.0", 'C'},
-    {120, "RT-KD48E", "1.0.0.0", 'D'},   {121, "RT-KB47E", "1.0.0.0", 'C'},
+    {104, "RT-KC47E", "1.0.0.0", 'C'}, {105, "PQ-L582H", "0.0.5.6", 'P'},
+    {106, "PQ-L582H", "0.0.5.9", 'P'}, {107, "RT-GA46E", "1.0.0.0", 'M'},
+    {108, "RT-GA47E", "1.0.0.0", 'M'}, {109, "RT-GA47E-P", "1.0.0.0", 'M'},
+    {110, "RT-GE45E", "1.0.0.0", 'M'}, {111, "RT-GC46E", "1.0.0.0", 'M'},
+    {112, "RT-GC47E", "1.0.0.0", 'M'}, {113, "RT-GD48E", "1.0.0.0", 'D'},
+    {114, "RT-GB47E", "1.0.0.0", 'M'}, {115, "RT-KA46E", "1.0.0.0", 'C'},
+    {116, "RT-KA47E", "1.0.0.0", 'C'}, {117, "RT-KA47E-P", "1.0.0.0", 'C'},
+    {118, "RT-KE45E", "1.0.0.0", 'C'}, {120, "RT-KD48E", "1.0.0.0", 'D'},
+    {121, "RT-KB47E", "1.0.0.0", 'C'},
 };
 
 // Features whose map address has no camera side: a write is accepted and changes nothing, so a
@@ -209,7 +212,8 @@ TEST_P(RoundTrip, EveryFeatureReadsAndWritableOnesComeBackFromTheCamera) {
             ASSERT_TRUE(NoError(error, "read back"));
             // The camera keeps clock ticks, rows or frame periods: the value comes back within
             // the camera's resolution.
-            const double resolution = narrow_ && std::strcmp(name, "ExposureTime") == 0 ? 31.28 : 1e-4 * value;
+            const double resolution =
+                narrow_ && std::strcmp(name, "ExposureTime") == 0 ? 31.28 : 1e-4 * value;
             EXPECT_NEAR(back, value, resolution);
         } else if (ARV_IS_GC_INTEGER(node)) {
             auto* v = ARV_GC_INTEGER(node);
@@ -241,11 +245,11 @@ TEST_P(RoundTrip, FeaturesLandInTheCameraRegistersInItsUnits) {
     const std::string model = d.model;
     const bool forty = model == "PQ-L582H" || model == "RT-GA47E-P" || model == "RT-KA47E-P";
     const bool p = model == "RT-GA47E-P" || model == "RT-KA47E-P";
-    const float clock = model == "RT-GA47E" ? 39.3f
-                        : forty             ? 40.0f
-                        : model == "RT-GC47E"                          ? 27.898f
+    const float clock = model == "RT-GA47E"                                                 ? 39.3f
+                        : forty                                                             ? 40.0f
+                        : model == "RT-GC47E"                                               ? 27.898f
                         : model == "RT-GB47E" || model == "RT-GC46E" || model == "RT-GE45E" ? 30.0f
-                                                                                             : 28.7f;
+                                                                                            : 28.7f;
 
     EXPECT_EQ(Text("DeviceModelName"), model);
     EXPECT_EQ(Text("DeviceID"), device->Texts().deviceName);
@@ -284,8 +288,8 @@ TEST_P(RoundTrip, FeaturesLandInTheCameraRegistersInItsUnits) {
     SetInt("GammaPositionY1", narrow_ ? 30 : 500);
     EXPECT_EQ(Peek(0x4B0), narrow_ ? 7 : 127);
     EXPECT_EQ(Peek(0x4B2), narrow_ ? 30 : 500);
-    EXPECT_EQ(Peek(0x4C0), 32);                    // slope one
-    EXPECT_EQ(Peek(0x4C2), narrow_ ? 92 : 93);     // 23 / 8 × 32, 373 / 128 × 32
+    EXPECT_EQ(Peek(0x4C0), 32);                 // slope one
+    EXPECT_EQ(Peek(0x4C2), narrow_ ? 92 : 93);  // 23 / 8 × 32, 373 / 128 × 32
 
     if (colour) {
         SetEnum("BalanceRatioSelector", "Blue");

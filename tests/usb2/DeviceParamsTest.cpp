@@ -36,15 +36,18 @@ struct PlainCase {
 };
 
 const PlainCase kPlain[] = {
-    {0x000, 0x310, Side::RW},  {0x108, 0x434, Side::RW},  {0x10C, 0x436, Side::RW},  {0x110, 0x438, Side::RW},
-    {0x114, 0x43A, Side::RW},  {0x124, 0x442, Side::RW},  {0x150, 0x450, Side::RW},  {0x15C, 0x458, Side::RW},
-    {0x160, 0x45A, Side::RO},  {0x168, 0x45E, Side::RO},  {0x204, 0x462, Side::RW},  {0x208, 0x464, Side::RW},
-    {0x20C, 0x466, Side::RW},  {0x254, 0x472, Side::RW},  {0x258, 0x474, Side::RW},  {0x25C, 0x476, Side::RW},
-    {0x268, 0x47C, Side::WO},  {0x304, 0x40A, Side::RW},  {0x308, 0x480, Side::RW},  {0x340, 0x550, Side::AutoCached},
-    {0x344, 0x552, Side::RW},  {0x350, 0x490, Side::RW},  {0x3C0, 0x4C0, Side::RW},  {0x3DC, 0x4CE, Side::RW},
-    {0x400, 0x30C, Side::RW},  {0x40C, 0x30A, Side::RW},  {0x4318, 0x320, Side::RW}, {0x431C, 0x322, Side::RW},
-    {0x440, 0x3E0, Side::RO},  {0x444, 0x3C6, Side::WO},  {0x4458, 0x3CC, Side::WO}, {0x80B, 0x360, Side::Signed},
-    {0x811, 0x36C, Side::Signed}, {0x817, 0x378, Side::Signed}, {0x800, 0x45A, Side::RO},
+    {0x000, 0x310, Side::RW},     {0x108, 0x434, Side::RW},         {0x10C, 0x436, Side::RW},
+    {0x110, 0x438, Side::RW},     {0x114, 0x43A, Side::RW},         {0x124, 0x442, Side::RW},
+    {0x150, 0x450, Side::RW},     {0x15C, 0x458, Side::RW},         {0x160, 0x45A, Side::RO},
+    {0x168, 0x45E, Side::RO},     {0x204, 0x462, Side::RW},         {0x208, 0x464, Side::RW},
+    {0x20C, 0x466, Side::RW},     {0x254, 0x472, Side::RW},         {0x258, 0x474, Side::RW},
+    {0x25C, 0x476, Side::RW},     {0x268, 0x47C, Side::WO},         {0x304, 0x40A, Side::RW},
+    {0x308, 0x480, Side::RW},     {0x340, 0x550, Side::AutoCached}, {0x344, 0x552, Side::RW},
+    {0x350, 0x490, Side::RW},     {0x3C0, 0x4C0, Side::RW},         {0x3DC, 0x4CE, Side::RW},
+    {0x400, 0x30C, Side::RW},     {0x40C, 0x30A, Side::RW},         {0x4318, 0x320, Side::RW},
+    {0x431C, 0x322, Side::RW},    {0x440, 0x3E0, Side::RO},         {0x444, 0x3C6, Side::WO},
+    {0x4458, 0x3CC, Side::WO},    {0x80B, 0x360, Side::Signed},     {0x811, 0x36C, Side::Signed},
+    {0x817, 0x378, Side::Signed}, {0x800, 0x45A, Side::RO},
 };
 
 TEST_F(Usb2DeviceTest, PlainRegistersCarryTheLow16BitsBothWays) {
@@ -177,7 +180,8 @@ TEST_F(Usb2DeviceTest, RawRestartDoesNotWaitAndAlwaysPauses) {
     FailRegister(0x452);
     EXPECT_EQ(Set(0x804, 2), kError);
     EXPECT_EQ(Cached(0x804), 1u);
-    EXPECT_EQ(Pauses(), (std::vector<unsigned>{CDeviceUSBBase::kRestartPauseMs, CDeviceUSBBase::kRestartPauseMs}));
+    EXPECT_EQ(Pauses(),
+              (std::vector<unsigned>{CDeviceUSBBase::kRestartPauseMs, CDeviceUSBBase::kRestartPauseMs}));
     EXPECT_EQ(Set(0x804, 0), 0);
     int acquiring = 1;
     KovonSimUsb2_IsAcquiring(kInstance, &acquiring);
@@ -410,7 +414,7 @@ TEST_F(Usb2DeviceTest, BalanceRatiosByColourAndBySelector) {
         uint16_t reg, copy;
     };
     const Case cases[] = {
-        {0x805, 9, 0x324, 0x346}, {0x806, 9, 0x326, 0x348}, {0x807, 9, 0x328, 0x34A},
+        {0x805, 9, 0x324, 0x346},  {0x806, 9, 0x326, 0x348},  {0x807, 9, 0x328, 0x34A},
         {0x4320, 0, 0x324, 0x346}, {0x4320, 1, 0x326, 0x348}, {0x4320, 2, 0x328, 0x34A},
     };
     for (const Case& c : cases) {
@@ -501,7 +505,8 @@ TEST_F(Usb2DeviceTest, CacheCallsNeverReachTheCamera) {
 
 TEST_F(Usb2DeviceTest, InfoCopiesAnswerFromTheCacheAndFailOnTheCamera) {
     const Kovon::UsbModel& model = Kovon::Test::ModelNamed("RT-GA47E");
-    std::unique_ptr<CDeviceUSBBase> copy(model.make(nullptr, nullptr, Kovon::Test::TextsFor(model, 6, "0.1.0.5")));
+    std::unique_ptr<CDeviceUSBBase> copy(
+        model.make(nullptr, nullptr, Kovon::Test::TextsFor(model, 6, "0.1.0.5")));
     device.reset(copy.release());
     EXPECT_EQ(Get(0x108), kUntouched);
     EXPECT_EQ(Set(0x108, 640), kError);

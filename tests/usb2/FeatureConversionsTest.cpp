@@ -52,9 +52,9 @@ TEST(TimedValues, MicrosecondsAndTicksAtThePixelClock) {
     const Case cases[] = {
         {40.0f, 1000.0f, 40000, 1000.0f},
         {39.3f, 1000.0f, 39300, 1000.0f},
-        {27.898f, 10.0f, 278, 10.0f},   // 278.98 truncated; 278 / 27.898 + 0.5 = 10.46
+        {27.898f, 10.0f, 278, 10.0f},  // 278.98 truncated; 278 / 27.898 + 0.5 = 10.46
         {40.0f, 0.0f, 0, 0.0f},
-        {0.0f, 1000.0f, 0, 0.0f},       // no clock: 0 ticks, and 0 µs back rather than a division by 0
+        {0.0f, 1000.0f, 0, 0.0f},  // no clock: 0 ticks, and 0 µs back rather than a division by 0
     };
     for (const Case& c : cases) {
         EXPECT_EQ(TicksFromMicroseconds(c.c, c.us), c.ticks) << c.c << " MHz, " << c.us << " us";
@@ -121,17 +121,15 @@ TEST(Gamma, SlopesOfTheSegments) {
         uint32_t x0, y0, x1, y1, slope;
     };
     const Case cases[] = {
-        {0, 0, 127, 127, 32},
-        {0, 0, 127, 100, 25},          // 100 / 127 × 32 = 25.2
-        {127, 127, 255, 511, 96},      // 384 / 128 × 32
-        {8190, 8190, 16383, 16383, 32},
-        {127, 500, 255, 400, 0},       // decreasing ordinates: flat
-        {255, 0, 255, 100, 0},         // abscissas that do not increase: flat
-        {300, 0, 255, 100, 0},
-        {0, 0, 1, 16383, 524256},
+        {0, 0, 127, 127, 32},           {0, 0, 127, 100, 25},     // 100 / 127 × 32 = 25.2
+        {127, 127, 255, 511, 96},                                 // 384 / 128 × 32
+        {8190, 8190, 16383, 16383, 32}, {127, 500, 255, 400, 0},  // decreasing ordinates: flat
+        {255, 0, 255, 100, 0},                                    // abscissas that do not increase: flat
+        {300, 0, 255, 100, 0},          {0, 0, 1, 16383, 524256},
     };
     for (const Case& c : cases)
-        EXPECT_EQ(GammaSlope(c.x0, c.y0, c.x1, c.y1), c.slope) << c.x0 << "," << c.y0 << " → " << c.x1 << "," << c.y1;
+        EXPECT_EQ(GammaSlope(c.x0, c.y0, c.x1, c.y1), c.slope)
+            << c.x0 << "," << c.y0 << " → " << c.x1 << "," << c.y1;
 }
 
 TEST(BalanceRatio, RegisterRounding) {
@@ -148,7 +146,8 @@ TEST(PixelFormat, CodesBytesAndPayload) {
         uint32_t bytes;
     };
     const Case cases[] = {
-        {kMono8, 0, 1}, {kMono10, 1, 2}, {kBayerBG8, 2, 1}, {kBGR8Packed, 3, 3}, {kMono12, 5, 2}, {kMono14, 9, 2},
+        {kMono8, 0, 1},      {kMono10, 1, 2}, {kBayerBG8, 2, 1},
+        {kBGR8Packed, 3, 3}, {kMono12, 5, 2}, {kMono14, 9, 2},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(PixelFormatCode(c.format), c.code) << std::hex << c.format;
@@ -162,7 +161,7 @@ TEST(PixelFormat, CodesBytesAndPayload) {
     EXPECT_EQ(PayloadSize(640, 1, 960, kMono8), 1228800u);
     EXPECT_EQ(PayloadSize(640, 0, 960, kMono8), 614400u);
     EXPECT_EQ(PayloadSize(1280, 0, 960, kBGR8Packed), 3686400u);
-    EXPECT_EQ(PayloadSize(1280, 2, 1024, kMono12), 2621440u);  // only code 1 doubles
+    EXPECT_EQ(PayloadSize(1280, 2, 1024, kMono12), 2621440u);      // only code 1 doubles
     EXPECT_EQ(PayloadSize(0x10000, 0, 0x10000, kBGR8Packed), 0u);  // unsigned 32-bit wrap
 }
 
@@ -172,10 +171,10 @@ TEST(NarrowSensor, RowTimesByColumnsRemoved) {
         float rowTime;
     };
     const Case cases[] = {
-        {0, 31.28f}, {15, 31.28f}, {16, 30.69f}, {112, 27.14f}, {128, 25.95f},
-        {176, 25.95f},                  // width 576: index 11
+        {0, 31.28f},       {15, 31.28f},      {16, 30.69f},
+        {112, 27.14f},     {128, 25.95f},     {176, 25.95f},     // width 576: index 11
         {35 * 16, 25.95f}, {36 * 16, 25.95f}, {100000, 25.95f},  // beyond the table: its last entry
-        {-16, 31.28f},                  // width above WidthMax: the full-width entry
+        {-16, 31.28f},                                           // width above WidthMax: the full-width entry
     };
     for (const Case& c : cases) EXPECT_EQ(Narrow::RowTime(c.removed), c.rowTime) << c.removed;
 }

@@ -85,8 +85,8 @@ TEST_F(Usb2DeviceTest, EveryModelHasItsConstantsAndDescription) {
 }
 
 TEST_F(Usb2DeviceTest, PQL582HDescriptionDependsOnTheWholeFirmwareText) {
-    const std::pair<const char*, int> cases[] = {
-        {"0.0.5.6", 105}, {"0.0.5.9", 106}, {"0.0.6.0", 0}, {"0.0.5.60", 0}, {"0.0.5", 0}, {"", 0}};
+    const std::pair<const char*, int> cases[] = {{"0.0.5.6", 105}, {"0.0.5.9", 106}, {"0.0.6.0", 0},
+                                                 {"0.0.5.60", 0},  {"0.0.5", 0},     {"", 0}};
     for (const auto& [firmware, description] : cases) {
         SCOPED_TRACE(firmware);
         Open("PQ-L582H", firmware);
@@ -113,7 +113,8 @@ TEST_F(Usb2DeviceTest, ColourNarrowModelIsTheMonochromeOneWithAnotherDescription
     EXPECT_NE(dynamic_cast<Kovon::CDeviceRTGD48E*>(device.get()), nullptr);
     Lumora::u64 size = 0;
     ASSERT_EQ(device->GetParam(0x700, nullptr, size), 0);
-    EXPECT_EQ(size, Kovon::CDeviceUSBBase::DescriptionBlockSize(Kovon::Platform::FindResource("DEVREGS", 120).size));
+    EXPECT_EQ(size, Kovon::CDeviceUSBBase::DescriptionBlockSize(
+                        Kovon::Platform::FindResource("DEVREGS", 120).size));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -130,9 +131,9 @@ TEST_P(NarrowModel, RowTimeFollowsTheWidthAndTheTriggerMode) {
         float rowTime;
     };
     const Case cases[] = {
-        {752, 0, 31.28f}, {736, 0, 30.69f}, {624, 0, 25.95f}, {576, 0, 25.95f}, {576, 1, 31.28f},
-        {0, 0, 25.95f},    // 47 entries removed: held at the table's last entry
-        {900, 0, 31.28f},  // wider than WidthMax: the full-width entry
+        {752, 0, 31.28f}, {736, 0, 30.69f}, {624, 0, 25.95f}, {576, 0, 25.95f},
+        {576, 1, 31.28f}, {0, 0, 25.95f},  // 47 entries removed: held at the table's last entry
+        {900, 0, 31.28f},                  // wider than WidthMax: the full-width entry
     };
     for (const Case& c : cases) {
         ASSERT_EQ(SetCache(0x108, c.width), 0);
@@ -182,9 +183,8 @@ TEST_P(NarrowModel, OwnConversions) {
         uint32_t valueBack;
     };
     const IntCase ints[] = {
-        {0x300, 100, 0x408, 64, 96},  {0x300, 0, 0x408, 16, 0},
-        {0x110, 0, 0x438, 1, 0},      {0x110, 6, 0x438, 7, 6},
-        {0x114, 2, 0x43A, 4, 0},      {0x304, 50, 0x40A, 529, 50},
+        {0x300, 100, 0x408, 64, 96}, {0x300, 0, 0x408, 16, 0}, {0x110, 0, 0x438, 1, 0},
+        {0x110, 6, 0x438, 7, 6},     {0x114, 2, 0x43A, 4, 0},  {0x304, 50, 0x40A, 529, 50},
     };
     const uint16_t written[] = {64, 16, 1, 7, 6, 529};
     for (size_t i = 0; i < std::size(ints); ++i) {

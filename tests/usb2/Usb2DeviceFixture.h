@@ -41,8 +41,8 @@ inline const UsbModel& ModelNamed(const std::string& name) {
 inline UsbDeviceTexts TextsFor(const UsbModel& model, unsigned instance, const std::string& firmware) {
     UsbDeviceTexts texts;
     char serial[32];
-    std::snprintf(serial, sizeof serial, "%s%05X%X", model.serialPrefix, static_cast<unsigned>(getpid()) & 0xFFFFFu,
-                  instance & 0xFu);
+    std::snprintf(serial, sizeof serial, "%s%05X%X", model.serialPrefix,
+                  static_cast<unsigned>(getpid()) & 0xFFFFFu, instance & 0xFu);
     texts.firmwareVersion = firmware;
     texts.modelName = model.modelName;
     texts.serialNumber = serial;
@@ -71,7 +71,8 @@ protected:
     CDeviceUSBBase* Open(const std::string& modelName, const std::string& firmware = "0.0.5.9") {
         const unsigned char serial[6] = {0x48, 0x11, 0x05, 0x00, 0x00, 0x01};
         EXPECT_EQ(KovonSimUsb2_Plug(kInstance, serial, 0x0059, 0x0200), KOVON_SIM_OK);
-        device.reset(ModelNamed(modelName).make(&system, nullptr, TextsFor(ModelNamed(modelName), kInstance, firmware)));
+        device.reset(ModelNamed(modelName).make(&system, nullptr,
+                                                TextsFor(ModelNamed(modelName), kInstance, firmware)));
         device->SetPauseFunction(RecordPause);
         EXPECT_EQ(device->OpenDriver(), 1);
         KovonSimUsb2_ResetCounters(kInstance);
@@ -100,8 +101,10 @@ protected:
         uint32_t value = 0xEEEEEEEE;
         Lumora::u64 size = sizeof value;
         const int s = device->GetParam(address, &value, size);
-        if (status != nullptr) *status = s;
-        else EXPECT_EQ(s, 0) << std::hex << address;
+        if (status != nullptr)
+            *status = s;
+        else
+            EXPECT_EQ(s, 0) << std::hex << address;
         return value;
     }
     float GetF(uint64_t address, int* status = nullptr) {
@@ -129,7 +132,9 @@ protected:
         EXPECT_EQ(KovonSimUsb2_PeekRegister(kInstance, reg, &value), KOVON_SIM_OK);
         return value;
     }
-    static uint32_t Peek32(uint16_t reg) { return Peek(reg) | uint32_t{Peek(static_cast<uint16_t>(reg + 2))} << 16; }
+    static uint32_t Peek32(uint16_t reg) {
+        return Peek(reg) | uint32_t{Peek(static_cast<uint16_t>(reg + 2))} << 16;
+    }
     static void Poke(uint16_t reg, uint16_t value) {
         EXPECT_EQ(KovonSimUsb2_PokeRegister(kInstance, reg, value), KOVON_SIM_OK);
     }
