@@ -121,13 +121,17 @@ TEST_F(Usb2Host, WalkTheTree) {
 
 TEST_F(Usb2Host, DescriptionAndFeaturesThroughTheModule) {
     ASSERT_NE(sim.peek, nullptr);
-    ASSERT_EQ(sim.plug(5, kSerialA, 0x1203, 0x0200), KOVON_SIM_OK);
-    ASSERT_EQ(sim.plug(2, kSerialB, 0x0060, 0x0200), KOVON_SIM_OK);
+    // Cameras of their own: test cases run as parallel processes, and the camera names are
+    // exclusive across processes.
+    const unsigned char serialA[6] = {0x48, 0x11, 0x05, 0x00, 0x00, 0x0D};  // RT-GA47E_SN_4811500000D
+    const unsigned char serialB[6] = {0x43, 0x05, 0x05, 0x00, 0x00, 0x0E};  // PQ-L582H_SN_4305500000E
+    ASSERT_EQ(sim.plug(5, serialA, 0x1203, 0x0200), KOVON_SIM_OK);
+    ASSERT_EQ(sim.plug(2, serialB, 0x0060, 0x0200), KOVON_SIM_OK);
     Releaser<Lumora::IInterface> usb{OpenUsbInterface(system.object)};
     unsigned count = 0;
     ASSERT_EQ(usb.object->GetNumDevices(count, 0), 0);
     Lumora::IDevice* device = nullptr;
-    ASSERT_EQ(usb.object->OpenDevice(kNameA, device), 0);
+    ASSERT_EQ(usb.object->OpenDevice("RT-GA47E_SN_4811500000D", device), 0);
 
     // The location names exactly the block that address 0x700 delivers.
     char location[128] = {};
@@ -165,7 +169,7 @@ TEST_F(Usb2Host, DescriptionAndFeaturesThroughTheModule) {
 
     // A "PQ-L582H" whose firmware has no description still names one, of length 0.
     Lumora::IDevice* other = nullptr;
-    ASSERT_EQ(usb.object->OpenDevice(kNameB, other), 0);
+    ASSERT_EQ(usb.object->OpenDevice("PQ-L582H_SN_4305500000E", other), 0);
     size = sizeof location;
     ASSERT_EQ(other->GetInfo(8, location, size), 0);
     EXPECT_STREQ(location, "Local:PQ-L582H.xml;700;0");
