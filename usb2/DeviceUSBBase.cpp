@@ -1,7 +1,10 @@
 #include "usb2/DeviceUSBBase.h"
 
 #include <cstdio>
+#include <cstring>
 
+#include "platform/Clock.h"
+#include "platform/Resources.h"
 #include "system/ParamCall.h"
 #include "system/ParamCopy.h"
 #include "system/TreeText.h"
@@ -21,16 +24,34 @@ const char* const kUsbVendorInfo = "TARVEK URL:http://www.tarvek.com";
 namespace {
 constexpr const char* kTransportLayerType = "Custom";
 constexpr uint32_t kOneConstant = 1;  // GetInfo 9
+constexpr const char* kDescriptionType = "DEVREGS";
+
+// Gamma knots: 4094 and 8190 rather than 4095 and 8191 are what the cameras expect.
+constexpr uint32_t kDefaultGammaAbscissas[MapAddress::kGammaKnots] = {127,  255,  511,  1023,
+                                                                      2047, 4094, 8190, 16383};
+constexpr float kUnitBalanceRatio = 1024.0f;
+
+void PlatformPause(unsigned milliseconds) {
+    Platform::Sleep(milliseconds);
+}
+
 }  // namespace
 
-CDeviceUSBBase::CDeviceUSBBase() {
+CDeviceUSBBase::CDeviceUSBBase() : pause_(PlatformPause) {
     texts_.versionText = kUsbVersionText;
     texts_.vendorInfo = kUsbVendorInfo;
+    SetGammaAbscissas(kDefaultGammaAbscissas);
+    for (uint64_t ratio :
+         {MapAddress::kBalanceRatioRed, MapAddress::kBalanceRatioGreen, MapAddress::kBalanceRatioBlue})
+        cache_.SetF32(ratio, kUnitBalanceRatio);
 }
 
 CDeviceUSBBase::CDeviceUSBBase(Lumora::INewSystem* system, Lumora::INewInterface* parentInterface,
                                const UsbDeviceTexts& texts)
-    : system_(system), interface_(parentInterface), texts_(texts) {
+    : CDeviceUSBBase() {
+    system_ = system;
+    interface_ = parentInterface;
+    texts_ = texts;
     if (!texts_.instanceName.empty()) {
         channel_ = std::make_unique<CEzusb>();
         channel_->SetDeviceName(texts_.instanceName.c_str());
@@ -103,9 +124,11 @@ int CDeviceUSBBase::GetInfo(Lumora::u64 id, void* buffer, Lumora::u64& size) {
             case 5:
                 CopyParamString(buffer, &size, texts_.vendorInfo);
                 return 0;
-            case 6:
-                CopyParamBytes(buffer, &size, &deviceScanType_, sizeof deviceScanType_);
+            case 6: {
+                const uint32_t scanType = cache_.U32(MapAddress::kDeviceScanType);
+                CopyParamBytes(buffer, &size, &scanType, sizeof scanType);
                 return 0;
+            }
             case 7:
                 CopyParamString(buffer, &size, texts_.serialNumber);
                 return 0;
@@ -134,18 +157,41 @@ int CDeviceUSBBase::GetInfo(Lumora::u64 id, void* buffer, Lumora::u64& size) {
     });
 }
 
-// Feature access arrives with the device parameters; until then no address is served.
-int CDeviceUSBBase::SetParam(Lumora::u64, void*, Lumora::u64&) {
-    return channel_ ? GC_ERR_NOT_IMPLEMENTED : 0;
+void CDeviceUSBBase::SetPauseFunction(PauseFunction pause) {
+    pause_ = pause != nullptr ? pause : PlatformPause;
 }
-int CDeviceUSBBase::GetParam(Lumora::u64, void*, Lumora::u64&) {
-    return channel_ ? GC_ERR_NOT_IMPLEMENTED : 0;
+
+void CDeviceUSBBase::SetSensorConstants(const SensorConstants& constants) {
+    sensorWidth_ = constants.width;
+    sensorHeight_ = constants.height;
+    pixelClock_ = constants.pixelClock;
+    rowTime_ = constants.rowTime;
+    cache_.SetU32(MapAddress::kWidthMax, constants.width);
+    cache_.SetU32(MapAddress::kHeightMax, constants.height);
+    cache_.SetF32(MapAddress::kExposureTimeMax, constants.exposureTimeMax);
 }
-int CDeviceUSBBase::SetValue(Lumora::u64, void*, Lumora::u64&) {
-    return GC_ERR_NOT_IMPLEMENTED;
+
+void CDeviceUSBBase::SetGammaAbscissas(const uint32_t (&abscissas)[MapAddress::kGammaKnots]) {
+    for (unsigned i = 0; i < MapAddress::kGammaKnots; ++i)
+        cache_.SetU32(MapAddress::kGammaX0 + 4 * i, abscissas[i]);
 }
-int CDeviceUSBBase::GetValue(Lumora::u64, void*, Lumora::u64&) {
-    return GC_ERR_NOT_IMPLEMENTED;
+
+size_t CDeviceUSBBase::DescriptionBlockSize(size_t n) {
+    return n % 4 != 0 ? n + (4 - n % 4) : n + 4;
+}
+
+void CDeviceUSBBase::SetDescription(const uint8_t* data, size_t size) {
+    description_.assign(DescriptionBlockSize(size), 0);
+    if (size != 0) std::memcpy(description_.data(), data, size);
+}
+
+void CDeviceUSBBase::LoadDescriptionResource(uint32_t id) {
+    const Platform::Resource resource = Platform::FindResource(kDescriptionType, id);
+    if (!resource) {
+        description_.clear();
+        return;
+    }
+    SetDescription(resource.data, resource.size);
 }
 
 int CDeviceUSBBase::RegisterEventCallBack(Lumora::EventCallBack, void*) {

@@ -59,6 +59,9 @@ KOVON_API int KovonSimUsb2_UnplugAll(void);
 /* Faults. */
 /* The next 'count' register requests fail with error 31 (the device is not functioning). */
 KOVON_API int KovonSimUsb2_FailRequests(unsigned instance, unsigned count);
+/* The next 'count' requests (reads or writes) of register 'address' fail with error 31; requests
+ * of other registers are answered. The channel tries a request five times before it gives up. */
+KOVON_API int KovonSimUsb2_FailRegister(unsigned instance, unsigned short address, unsigned count);
 /* While 'disconnected' is non-zero every request fails with error 1167 and opens fail. */
 KOVON_API int KovonSimUsb2_SetDisconnected(unsigned instance, int disconnected);
 /* The next register request is answered with the echo of the following register's address. */

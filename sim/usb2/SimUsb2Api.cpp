@@ -94,6 +94,14 @@ KOVON_API int KovonSimUsb2_FailRequests(unsigned instance, unsigned count) {
     });
 }
 
+KOVON_API int KovonSimUsb2_FailRegister(unsigned instance, unsigned short address, unsigned count) {
+    if (!ValidRegister(address)) return KOVON_SIM_BAD_ARGUMENT;
+    return WithCamera(instance, [address, count](SimUsb2Camera& camera) {
+        camera.FailRegisterRequests(address, count);
+        return KOVON_SIM_OK;
+    });
+}
+
 KOVON_API int KovonSimUsb2_SetDisconnected(unsigned instance, int disconnected) {
     std::shared_ptr<SimUsb2Instance> sim;
     const int status = Find(instance, sim);

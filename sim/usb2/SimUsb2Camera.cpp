@@ -78,6 +78,10 @@ uint32_t SimUsb2Camera::ControlIn(const uint8_t* setup, size_t setupSize, uint8_
         return kDriverGenFailure;
     }
     const uint16_t address = static_cast<uint16_t>((setup[2] << 8) | setup[3]);
+    if (failRegisterRequests_ > 0 && (address & 0x7FFE) == failRegister_) {
+        --failRegisterRequests_;
+        return kDriverGenFailure;
+    }
     const uint16_t word = static_cast<uint16_t>((setup[4] << 8) | setup[5]);
     const uint16_t value = (address & kWriteFlag) != 0 ? WriteRegister(address, word) : ReadRegister(address);
 
@@ -109,13 +113,15 @@ void SimUsb2Camera::Poke(uint16_t address, uint16_t value) {
 
 uint16_t SimUsb2Camera::ReadRegister(uint16_t address) {
     const uint16_t reg = static_cast<uint16_t>(address & 0x7FFE);
+    // The busy registers read 1 while a busy count runs, their stored value otherwise (0 unless
+    // a test poked another).
     if (reg == kAcquisitionBusyRegister) {
-        if (acquisitionBusyReads_ == 0) return 0;
+        if (acquisitionBusyReads_ == 0) return registers_[IndexOf(reg)];
         if (acquisitionBusyReads_ != kBusyForever) --acquisitionBusyReads_;
         return 1;
     }
     if (reg == kTriggerBusyRegister) {
-        if (triggerBusyLeft_ == 0) return 0;
+        if (triggerBusyLeft_ == 0) return registers_[IndexOf(reg)];
         if (triggerBusyLeft_ != kBusyForever) --triggerBusyLeft_;
         return 1;
     }

@@ -61,7 +61,13 @@ public:
 
     // Faults.
     void FailNextRequests(uint32_t count) { failRequests_ = count; }  // error 31
-    void SetConnected(bool connected) { connected_ = connected; }     // false: error 1167
+    // The next 'count' requests (reads or writes) of one register fail with error 31; other
+    // registers answer as usual.
+    void FailRegisterRequests(uint16_t address, uint32_t count) {
+        failRegister_ = static_cast<uint16_t>(address & 0x7FFE);
+        failRegisterRequests_ = count;
+    }
+    void SetConnected(bool connected) { connected_ = connected; }  // false: error 1167
     bool Connected() const { return connected_; }
     void WrongEchoOnNextRequest() { wrongEcho_ = true; }
     // 0x45A reads 1 for the next 'reads' reads (kBusyForever: never idle), then 0.
@@ -84,6 +90,8 @@ private:
 
     bool connected_ = true;
     uint32_t failRequests_ = 0;
+    uint16_t failRegister_ = 0;
+    uint32_t failRegisterRequests_ = 0;
     bool wrongEcho_ = false;
     uint32_t acquisitionBusyReads_ = 0;
     uint32_t triggerBusyReads_ = 0;

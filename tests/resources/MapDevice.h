@@ -1,5 +1,5 @@
-// A GenICam port bound to an in-memory register map: an Aravis device whose memory reads and
-// writes land in a byte vector, so that a register description can be parsed and exercised by an
+// A GenICam port bound to an in-memory register map: an Aravis device (GenApiPort) whose memory
+// reads and writes land in a byte vector, so that a register description can be parsed and exercised by an
 // independent GenApi engine without a camera.
 #pragma once
 
@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <string>
 #include <vector>
+
+#include "support/GenApiPort.h"
 
 namespace Kovon::Test {
 
@@ -19,9 +21,9 @@ public:
     MapDevice& operator=(const MapDevice&) = delete;
 
     // Parses `xml` bound to this map; false with the reason in `error` when Aravis refuses it.
-    bool Load(const std::string& xml, std::string& error);
-    ArvGc* Gc() const { return gc_; }
-    ArvGcNode* Node(const char* name) const;
+    bool Load(const std::string& xml, std::string& error) { return port_.Load(xml, error); }
+    ArvGc* Gc() const { return port_.Gc(); }
+    ArvGcNode* Node(const char* name) const { return port_.Node(name); }
 
     std::vector<uint8_t>& Memory() { return memory_; }
     uint32_t U32(uint64_t address, bool bigEndian = false) const;
@@ -33,11 +35,11 @@ public:
     int OutOfRange() const { return outOfRange_; }
 
 private:
+    bool Transfer(uint64_t address, uint32_t size, void* buffer, bool write);
+
     std::vector<uint8_t> memory_;
     int outOfRange_ = 0;
-    ArvDevice* device_ = nullptr;
-    ArvGc* gc_ = nullptr;
-    friend struct MapDeviceAccess;
+    GenApiPort port_;
 };
 
 }  // namespace Kovon::Test

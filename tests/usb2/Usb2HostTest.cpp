@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 
@@ -26,6 +27,7 @@ struct Sim {
     decltype(&KovonSimUsb2_GetCounters) counters;
     decltype(&KovonSimUsb2_IsAcquiring) isAcquiring;
     decltype(&KovonSimUsb2_FailRequests) failRequests;
+    decltype(&KovonSimUsb2_PeekRegister) peek;
 
     static Sim Load() {
         const ModuleLoader& module = ModuleLoader::Instance();
@@ -34,7 +36,8 @@ struct Sim {
                 module.Function<decltype(&KovonSimUsb2_UnplugAll)>("KovonSimUsb2_UnplugAll"),
                 module.Function<decltype(&KovonSimUsb2_GetCounters)>("KovonSimUsb2_GetCounters"),
                 module.Function<decltype(&KovonSimUsb2_IsAcquiring)>("KovonSimUsb2_IsAcquiring"),
-                module.Function<decltype(&KovonSimUsb2_FailRequests)>("KovonSimUsb2_FailRequests")};
+                module.Function<decltype(&KovonSimUsb2_FailRequests)>("KovonSimUsb2_FailRequests"),
+                module.Function<decltype(&KovonSimUsb2_PeekRegister)>("KovonSimUsb2_PeekRegister")};
         return sim;
     }
 };
@@ -114,6 +117,62 @@ TEST_F(Usb2Host, WalkTheTree) {
     EXPECT_EQ(usb.object->OpenDevice(kNameB, again), -1001);
     EXPECT_EQ(again, nullptr);
     // Releasing the interface releases the stream and the device.
+}
+
+TEST_F(Usb2Host, DescriptionAndFeaturesThroughTheModule) {
+    ASSERT_NE(sim.peek, nullptr);
+    // Cameras of their own: test cases run as parallel processes, and the camera names are
+    // exclusive across processes.
+    const unsigned char serialA[6] = {0x48, 0x11, 0x05, 0x00, 0x00, 0x0D};  // RT-GA47E_SN_4811500000D
+    const unsigned char serialB[6] = {0x43, 0x05, 0x05, 0x00, 0x00, 0x0E};  // PQ-L582H_SN_4305500000E
+    ASSERT_EQ(sim.plug(5, serialA, 0x1203, 0x0200), KOVON_SIM_OK);
+    ASSERT_EQ(sim.plug(2, serialB, 0x0060, 0x0200), KOVON_SIM_OK);
+    Releaser<Lumora::IInterface> usb{OpenUsbInterface(system.object)};
+    unsigned count = 0;
+    ASSERT_EQ(usb.object->GetNumDevices(count, 0), 0);
+    Lumora::IDevice* device = nullptr;
+    ASSERT_EQ(usb.object->OpenDevice("RT-GA47E_SN_4811500000D", device), 0);
+
+    // The location names exactly the block that address 0x700 delivers.
+    char location[128] = {};
+    Lumora::u64 size = sizeof location;
+    ASSERT_EQ(device->GetInfo(8, location, size), 0);
+    unsigned address = 0, length = 0;
+    ASSERT_EQ(std::sscanf(location, "Local:RT-GA47E.xml;%x;%x", &address, &length), 2) << location;
+    EXPECT_EQ(address, 0x700u);
+    EXPECT_EQ(length % 4, 0u);
+    size = 0;
+    ASSERT_EQ(device->GetParam(address, nullptr, size), 0);
+    EXPECT_EQ(size, length);
+    std::string block(length, '\x7f');
+    ASSERT_EQ(device->GetParam(address, block.data(), size), 0);
+    EXPECT_EQ(block.rfind("<?xml", 0), 0u);
+    EXPECT_EQ(block.back(), '\0');
+
+    // A feature reaches the camera in clock ticks (39.3 MHz) and comes back in microseconds.
+    float exposure = 1000.0f;
+    size = sizeof exposure;
+    ASSERT_EQ(device->SetParam(0x30C, &exposure, size), 0);
+    unsigned short low = 0, high = 0;
+    ASSERT_EQ(sim.peek(5, 0x482, &low), KOVON_SIM_OK);
+    ASSERT_EQ(sim.peek(5, 0x484, &high), KOVON_SIM_OK);
+    EXPECT_EQ(low | high << 16, 39300);
+    exposure = 0.0f;
+    ASSERT_EQ(device->GetParam(0x30C, &exposure, size), 0);
+    EXPECT_EQ(exposure, 1000.0f);
+    uint32_t start = 1;
+    size = sizeof start;
+    ASSERT_EQ(device->SetParam(0x154, &start, size), 0);
+    int acquiring = 0;
+    sim.isAcquiring(5, &acquiring);
+    EXPECT_EQ(acquiring, 1);
+
+    // A "PQ-L582H" whose firmware has no description still names one, of length 0.
+    Lumora::IDevice* other = nullptr;
+    ASSERT_EQ(usb.object->OpenDevice("PQ-L582H_SN_4305500000E", other), 0);
+    size = sizeof location;
+    ASSERT_EQ(other->GetInfo(8, location, size), 0);
+    EXPECT_STREQ(location, "Local:PQ-L582H.xml;700;0");
 }
 
 TEST_F(Usb2Host, SecondProcessIsRefusedUntilTheHolderDies) {
