@@ -4,6 +4,7 @@
 #include <cctype>
 #include <chrono>
 #include <filesystem>
+#include <thread>
 #include <vector>
 
 #include "PngWriter.h"
@@ -16,8 +17,10 @@ using Clock = std::chrono::steady_clock;
 constexpr Lumora::u64 kStreamImageTimeout = 2;
 constexpr Lumora::u64 kStreamWaitForImage = 3;
 constexpr Lumora::u64 kStreamPayloadSize = 4;
-// The progress line is redrawn at most this often.
+// The progress line is redrawn at most this often on a terminal; elsewhere a line is added at
+// most once a second.
 constexpr auto kProgressPeriod = std::chrono::milliseconds(200);
+constexpr auto kProgressLogPeriod = std::chrono::seconds(1);
 // Frames larger than this are refused rather than allocated.
 constexpr uint64_t kMaxFrameBytes = 1ull << 30;
 
@@ -25,21 +28,20 @@ double Seconds(Clock::duration d) {
     return std::chrono::duration<double>(d).count();
 }
 
-void ShowProgress(std::FILE* out, const GrabResult& r, uint64_t wanted, bool last) {
+void ShowProgress(std::FILE* out, bool inPlace, const GrabResult& r, uint64_t wanted, bool last) {
     if (out == nullptr) return;
     const double rate = r.seconds > 0 ? static_cast<double>(r.frames) / r.seconds : 0.0;
-    std::fprintf(out, "\rframes %llu/%llu  %.1f frames/s  errors %llu%s",
+    std::fprintf(out, "%sframes %llu/%llu  %.1f frames/s  errors %llu%s", inPlace ? "\r" : "",
                  static_cast<unsigned long long>(r.frames), static_cast<unsigned long long>(wanted), rate,
-                 static_cast<unsigned long long>(r.errors), last ? "\n" : "   ");
+                 static_cast<unsigned long long>(r.errors), last || !inPlace ? "\n" : "   ");
     std::fflush(out);
 }
 
-uint64_t FrameBytes(uint32_t width, uint32_t height, uint32_t pixelFormat) {
+uint64_t FrameBytesOf(uint32_t width, uint32_t height, uint32_t pixelFormat) {
     PngLayout layout;
-    uint64_t bytesPerPixel = PngLayoutFor(pixelFormat, layout) ? layout.bytesPerPixel : 0;
+    if (PngLayoutFor(pixelFormat, layout)) return FrameBytes(layout, width, height);
     // Any other format: the bits per pixel that the GenICam format value carries.
-    if (bytesPerPixel == 0) bytesPerPixel = (((pixelFormat >> 16) & 0xFF) + 7) / 8;
-    return uint64_t{width} * height * bytesPerPixel;
+    return (uint64_t{width} * height * ((pixelFormat >> 16) & 0xFF) + 7) / 8;
 }
 
 }  // namespace
@@ -127,7 +129,7 @@ GrabResult Grab(Lumora::IDevice* device, Features& features, const GrabOptions& 
     uint64_t payload = 0;
     size = sizeof payload;
     if (stream->GetParam(kStreamPayloadSize, &payload, size) != 0 || size > sizeof payload) payload = 0;
-    const uint64_t frameBytes = FrameBytes(result.width, result.height, result.pixelFormat);
+    const uint64_t frameBytes = FrameBytesOf(result.width, result.height, result.pixelFormat);
     const uint64_t bufferBytes = std::max(payload, frameBytes);
     if (bufferBytes == 0 || bufferBytes > kMaxFrameBytes) {
         result.outcome = GrabOutcome::StartFailed;
@@ -137,28 +139,47 @@ GrabResult Grab(Lumora::IDevice* device, Features& features, const GrabOptions& 
 
     const auto start = Clock::now();
     auto lastGood = start;
-    auto lastShown = start - kProgressPeriod;
+    const Clock::duration period =
+        options.progressInPlace ? Clock::duration(kProgressPeriod) : Clock::duration(kProgressLogPeriod);
+    // On a terminal the line shows at once; in a log the first line comes after a period.
+    auto lastShown = options.progressInPlace ? start - period : start;
     while (result.outcome == GrabOutcome::Ok && result.frames < options.frames) {
         const auto now = Clock::now();
         result.seconds = Seconds(now - start);
-        if (now - lastShown >= kProgressPeriod) {
-            ShowProgress(options.progress, result, options.frames, false);
+        if (now - lastShown >= period) {
+            ShowProgress(options.progress, options.progressInPlace, result, options.frames, false);
             lastShown = now;
         }
         if (now - lastGood > std::chrono::milliseconds(options.timeoutMs)) {
-            result.outcome = GrabOutcome::Stalled;
-            result.message = "no frame within " + std::to_string(options.timeoutMs) + " ms";
+            if (result.errorsSinceGood > 0) {
+                result.outcome = GrabOutcome::Failing;
+                result.message = "no good frame within " + std::to_string(options.timeoutMs) + " ms: GetImage failed " +
+                                 std::to_string(result.errorsSinceGood) + " times, last with status " +
+                                 std::to_string(result.lastError);
+            } else {
+                result.outcome = GrabOutcome::Stalled;
+                result.message = "no frame within " + std::to_string(options.timeoutMs) + " ms";
+            }
             break;
         }
         uint32_t ready = 0;
         size = sizeof ready;
-        if (stream->GetParam(kStreamWaitForImage, &ready, size) != 0 || ready == 0) continue;
+        const int waited = stream->GetParam(kStreamWaitForImage, &ready, size);
+        if (waited != 0) {
+            // A stream that refuses the wait at once must not turn this loop into a spin.
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            continue;
+        }
+        if (ready == 0) continue;
         rc = stream->GetImage(buffer.data(), static_cast<int32_t>(waitMs));
         if (rc != 0) {
             ++result.errors;
+            ++result.errorsSinceGood;
+            result.lastError = rc;
             continue;
         }
         lastGood = Clock::now();
+        result.errorsSinceGood = 0;
         if (!options.outputDir.empty()) {
             const std::string path =
                 (std::filesystem::path(options.outputDir) / FrameFileName(options.filePrefix, result.frames))
@@ -175,7 +196,7 @@ GrabResult Grab(Lumora::IDevice* device, Features& features, const GrabOptions& 
         ++result.frames;
     }
     result.seconds = Seconds(Clock::now() - start);
-    ShowProgress(options.progress, result, options.frames, true);
+    ShowProgress(options.progress, options.progressInPlace, result, options.frames, true);
 
     if (hasStartCommand && features.Has("AcquisitionStop")) features.Execute("AcquisitionStop");
     stream->Freeze(Lumora::IStream::ACQ_STOP_FLAGS_DEFAULT);

@@ -17,6 +17,8 @@ struct GrabOptions {
     std::string filePrefix;         // file names: <prefix>_<number>.png
     unsigned timeoutMs = 5000;      // longest wait for the next good frame
     std::FILE* progress = nullptr;  // where the progress line goes; null: none
+    // true: one line redrawn in place (a terminal); false: a line now and then (a log or a pipe)
+    bool progressInPlace = true;
 };
 
 enum class GrabOutcome {
@@ -25,7 +27,8 @@ enum class GrabOutcome {
     NotStorable,  // the pixel format cannot be written as PNG
     NoStream,     // the stream cannot be opened
     StartFailed,  // Acquire or AcquisitionStart failed
-    Stalled,      // no good frame within the time-out
+    Stalled,      // no frame within the time-out
+    Failing,      // frames arrive, but the stream reports each as failed (time-out passed)
     WriteFailed,  // an image file cannot be written
 };
 
@@ -36,6 +39,8 @@ struct GrabResult {
     uint32_t width = 0, height = 0, pixelFormat = 0;
     uint64_t frames = 0;   // good frames
     uint64_t errors = 0;   // frames the stream reported as failed
+    int lastError = 0;     // GetImage's status for the last of them
+    uint64_t errorsSinceGood = 0;  // failed frames after the last good one
     uint64_t written = 0;  // files written
     double seconds = 0;
     std::string firstFile;

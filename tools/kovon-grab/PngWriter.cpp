@@ -18,29 +18,39 @@ struct FormatEntry {
 };
 
 const FormatEntry kFormats[] = {
-    {PixelFormat::Mono8, "Mono8", {1, 8, 8, false, 1}},
-    {PixelFormat::Mono10, "Mono10", {1, 16, 10, false, 2}},
-    {PixelFormat::Mono12, "Mono12", {1, 16, 12, false, 2}},
-    {PixelFormat::Mono14, "Mono14", {1, 16, 14, false, 2}},
-    {PixelFormat::Mono16, "Mono16", {1, 16, 16, false, 2}},
-    {0x01080008, "BayerGR8", {1, 8, 8, false, 1}},
-    {0x01080009, "BayerRG8", {1, 8, 8, false, 1}},
-    {0x0108000A, "BayerGB8", {1, 8, 8, false, 1}},
-    {0x0108000B, "BayerBG8", {1, 8, 8, false, 1}},
-    {0x0110000C, "BayerGR10", {1, 16, 10, false, 2}},
-    {0x0110000D, "BayerRG10", {1, 16, 10, false, 2}},
-    {0x0110000E, "BayerGB10", {1, 16, 10, false, 2}},
-    {0x0110000F, "BayerBG10", {1, 16, 10, false, 2}},
-    {0x01100010, "BayerGR12", {1, 16, 12, false, 2}},
-    {0x01100011, "BayerRG12", {1, 16, 12, false, 2}},
-    {0x01100012, "BayerGB12", {1, 16, 12, false, 2}},
-    {0x01100013, "BayerBG12", {1, 16, 12, false, 2}},
-    {0x0110002E, "BayerGR16", {1, 16, 16, false, 2}},
-    {0x0110002F, "BayerRG16", {1, 16, 16, false, 2}},
-    {0x01100030, "BayerGB16", {1, 16, 16, false, 2}},
-    {0x01100031, "BayerBG16", {1, 16, 16, false, 2}},
-    {PixelFormat::RGB8Packed, "RGB8Packed", {3, 8, 8, false, 3}},
-    {PixelFormat::BGR8Packed, "BGR8Packed", {3, 8, 8, true, 3}},
+    {PixelFormat::Mono8, "Mono8", {1, 8, 8, false, 1, false}},
+    {PixelFormat::Mono10, "Mono10", {1, 16, 10, false, 2, false}},
+    {PixelFormat::Mono12, "Mono12", {1, 16, 12, false, 2, false}},
+    {PixelFormat::Mono14, "Mono14", {1, 16, 14, false, 2, false}},
+    {PixelFormat::Mono16, "Mono16", {1, 16, 16, false, 2, false}},
+    {PixelFormat::Mono10Packed, "Mono10Packed", {1, 16, 10, false, 0, true}},
+    {PixelFormat::Mono12Packed, "Mono12Packed", {1, 16, 12, false, 0, true}},
+    {0x010C0026, "BayerGR10Packed", {1, 16, 10, false, 0, true}},
+    {0x010C0027, "BayerRG10Packed", {1, 16, 10, false, 0, true}},
+    {0x010C0028, "BayerGB10Packed", {1, 16, 10, false, 0, true}},
+    {0x010C0029, "BayerBG10Packed", {1, 16, 10, false, 0, true}},
+    {0x010C002A, "BayerGR12Packed", {1, 16, 12, false, 0, true}},
+    {0x010C002B, "BayerRG12Packed", {1, 16, 12, false, 0, true}},
+    {0x010C002C, "BayerGB12Packed", {1, 16, 12, false, 0, true}},
+    {0x010C002D, "BayerBG12Packed", {1, 16, 12, false, 0, true}},
+    {0x01080008, "BayerGR8", {1, 8, 8, false, 1, false}},
+    {0x01080009, "BayerRG8", {1, 8, 8, false, 1, false}},
+    {0x0108000A, "BayerGB8", {1, 8, 8, false, 1, false}},
+    {0x0108000B, "BayerBG8", {1, 8, 8, false, 1, false}},
+    {0x0110000C, "BayerGR10", {1, 16, 10, false, 2, false}},
+    {0x0110000D, "BayerRG10", {1, 16, 10, false, 2, false}},
+    {0x0110000E, "BayerGB10", {1, 16, 10, false, 2, false}},
+    {0x0110000F, "BayerBG10", {1, 16, 10, false, 2, false}},
+    {0x01100010, "BayerGR12", {1, 16, 12, false, 2, false}},
+    {0x01100011, "BayerRG12", {1, 16, 12, false, 2, false}},
+    {0x01100012, "BayerGB12", {1, 16, 12, false, 2, false}},
+    {0x01100013, "BayerBG12", {1, 16, 12, false, 2, false}},
+    {0x0110002E, "BayerGR16", {1, 16, 16, false, 2, false}},
+    {0x0110002F, "BayerRG16", {1, 16, 16, false, 2, false}},
+    {0x01100030, "BayerGB16", {1, 16, 16, false, 2, false}},
+    {0x01100031, "BayerBG16", {1, 16, 16, false, 2, false}},
+    {PixelFormat::RGB8Packed, "RGB8Packed", {3, 8, 8, false, 3, false}},
+    {PixelFormat::BGR8Packed, "BGR8Packed", {3, 8, 8, true, 3, false}},
 };
 
 const FormatEntry* FindFormat(uint32_t pixelFormat) {
@@ -60,6 +70,22 @@ void OnPngError(png_structp png, png_const_charp message) {
 }
 
 void OnPngWarning(png_structp, png_const_charp) {}
+
+// Unpacks a packed frame into 16-bit little-endian samples, the frame layout WritePng takes.
+std::vector<uint8_t> Unpack(const uint8_t* data, uint64_t pixels, int significantBits) {
+    std::vector<uint8_t> out(static_cast<size_t>(pixels * 2));
+    const int low = significantBits - 8;
+    const unsigned lowMask = (1u << low) - 1u;
+    for (uint64_t i = 0; i < pixels; ++i) {
+        const uint8_t* group = data + (i / 2) * 3;
+        const unsigned high = group[(i % 2) * 2];
+        const unsigned lowBits = (i % 2 == 0 ? group[1] : group[1] >> 4) & lowMask;
+        const unsigned sample = high << low | lowBits;
+        out[2 * i] = static_cast<uint8_t>(sample);
+        out[2 * i + 1] = static_cast<uint8_t>(sample >> 8);
+    }
+    return out;
+}
 
 // Everything between setjmp and the end of this function is plain data, so that libpng's longjmp
 // skips no destructor. Returns false with state->message set on failure.
@@ -116,6 +142,11 @@ std::string PixelFormatName(uint32_t pixelFormat) {
     return text;
 }
 
+uint64_t FrameBytes(const PngLayout& layout, uint32_t width, uint32_t height) {
+    const uint64_t pixels = uint64_t{width} * height;
+    return layout.packed ? (pixels + 1) / 2 * 3 : pixels * layout.bytesPerPixel;
+}
+
 bool WritePng(const std::string& path, uint32_t width, uint32_t height, uint32_t pixelFormat,
               const uint8_t* data, size_t size, std::string& error) {
     PngLayout layout;
@@ -128,12 +159,19 @@ bool WritePng(const std::string& path, uint32_t width, uint32_t height, uint32_t
         error = "the frame has no pixels";
         return false;
     }
-    const uint64_t rowBytes = uint64_t{width} * layout.bytesPerPixel;
-    if (rowBytes > SIZE_MAX / height || size < rowBytes * height) {
+    // Both sides are below 2^31, so the byte counts fit in 64 bits.
+    if (FrameBytes(layout, width, height) > size) {
         error = "the frame is smaller than " + std::to_string(width) + " x " + std::to_string(height) + " " +
                 PixelFormatName(pixelFormat) + " pixels";
         return false;
     }
+    std::vector<uint8_t> unpacked;
+    if (layout.packed) {
+        unpacked = Unpack(data, uint64_t{width} * height, layout.significantBits);
+        data = unpacked.data();
+        layout.bytesPerPixel = 2;
+    }
+    const uint64_t rowBytes = uint64_t{width} * layout.bytesPerPixel;
 
     // Rows in the file's sample order: 16-bit samples big-endian and scaled to the full range,
     // colour as red, green, blue.

@@ -33,9 +33,10 @@ constexpr const char* kU3VModel = "KVS-U3V-M8";
 
 constexpr const char* kGigEModel = "KVS-GEV-M8";
 constexpr const char* kGigESerial = "KVS-GEV-0001";
-// The GigE Vision camera takes the first free loopback address from 127.0.0.40 on.
-constexpr int kGigEFirstHost = 40;
-constexpr int kGigEAddressesTried = 10;
+// The GigE Vision camera takes the first free one of these loopback addresses. Discovery on the
+// loopback interface reaches 127.0.0.1 to 127.0.0.32 only, so a camera elsewhere would never be
+// listed; the module's tests use most of the lower addresses, hence the order.
+constexpr int kGigEHosts[] = {30, 31, 32, 11, 12, 13, 14, 15, 16, 17, 18, 2, 3, 4};
 
 }  // namespace
 
@@ -89,8 +90,9 @@ std::vector<SimulatedCamera> Simulator::PlugAll(std::vector<std::string>& warnin
     } else {
         // Another program may hold the first address with its own simulated camera.
         int rc = -2;
-        for (int i = 0; i < kGigEAddressesTried && rc != 0; ++i) {
-            const std::string address = "127.0.0." + std::to_string(kGigEFirstHost + i);
+        for (const int host : kGigEHosts) {
+            if (rc == 0) break;
+            const std::string address = "127.0.0." + std::to_string(host);
             KovonSimGigE* camera = nullptr;
             rc = gigePlug(address.c_str(), kGigEModel, kGigESerial, nullptr, &camera);
             if (rc == 0) {

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
 #include "Cameras.h"
 #include "ExitCodes.h"
 #include "Features.h"
@@ -30,7 +32,9 @@ const char kUsage[] =
     "  get <camera> <feature>            one feature's value (and its range or entries)\n"
     "  set <camera> <feature> <value>    writes a feature (enumerations by entry name;\n"
     "                                    commands with the value \"execute\")\n"
-    "  grab <camera> [-n N] [-o DIR]     grabs N frames (default 10), writing PNG files to DIR\n"
+    "  grab <camera> [-n N] [-o DIR] [-s FEATURE=VALUE]...\n"
+    "                                    grabs N frames (default 10), writing PNG files to DIR,\n"
+    "                                    after setting the features given with -s, in order\n"
     "  demo [-o DIR]                     plugs simulated cameras, lists them, shows each one's\n"
     "                                    information and features and grabs a few frames\n"
     "                                    (files in DIR, default kovon-grab-demo)\n"
@@ -107,8 +111,12 @@ int OpenByKey(Session& s, const std::string& key, const CameraEntry*& camera, Op
     if (rc == 0) return kExitOk;
     if (!s.cameras->StillPresent(*camera, std::min(s.timeoutMs, kDiscoveryMs)))
         return Fail(kExitCameraLost, "camera " + camera->deviceName + " is gone");
-    return Fail(kExitCannotOpen, "camera " + camera->deviceName + " cannot be opened (status " +
-                                     std::to_string(rc) + "): another program may be using it");
+    // The module answers a camera that another object or process holds with a generic error
+    // (USB 2.0), "resource in use" or "access denied" (GigE Vision control access).
+    const bool busy = rc == Lumora::GC_ERR_ERROR || rc == Lumora::GC_ERR_RESOURCE_IN_USE ||
+                      rc == Lumora::GC_ERR_ACCESS_DENIED;
+    return Fail(kExitCannotOpen, "camera " + camera->deviceName + " cannot be opened: OpenDevice returned " +
+                                     std::to_string(rc) + (busy ? " (another program may be using it)" : ""));
 }
 
 int LoadFeatures(Session& s, const CameraEntry& camera, Features& features) {
@@ -145,7 +153,10 @@ int Info(Session& s, const std::string& key) {
                 {"identity", 0},    {"version", 2}, {"vendor info", 5}, {"address", 10}};
     std::printf("%-13s %s (%s)\n", "transport", TransportLabel(camera->transport).c_str(),
                 camera->interfaceName.c_str());
-    for (const auto& row : rows) std::printf("%-13s %s\n", row.label, ReadText(get, row.id).c_str());
+    for (const auto& row : rows) {
+        const std::string text = ReadText(get, row.id);
+        if (!text.empty()) std::printf("%-13s %s\n", row.label, text.c_str());
+    }
     if (camera->transport == "GEV") {
         std::printf("%-13s %s\n", "IP address", ReadText(get, 14).c_str());
         std::printf("%-13s %s\n", "MAC address", ReadText(get, 15).c_str());
@@ -205,16 +216,23 @@ int SetFeature(Session& s, const std::string& key, const std::string& name, cons
     return kExitOk;
 }
 
+using Settings = std::vector<std::pair<std::string, std::string>>;
+
 int GrabFrames(Session& s, const CameraEntry& camera, Lumora::IDevice* device, uint64_t count,
-               const std::string& outputDir) {
+               const std::string& outputDir, const Settings& settings) {
     Features features(device);
     if (const int code = LoadFeatures(s, camera, features); code != kExitOk) return code;
+    for (const auto& [name, value] : settings) {
+        const FeatureStatus status = features.Set(name, value);
+        if (!status.Ok()) return s.FeatureFailure(camera, status);
+    }
     GrabOptions options;
     options.frames = count;
     options.outputDir = outputDir;
     options.filePrefix = camera.deviceName;
     options.timeoutMs = s.timeoutMs;
     options.progress = stderr;
+    options.progressInPlace = isatty(fileno(stderr)) != 0;
     const GrabResult result = Grab(device, features, options);
     switch (result.outcome) {
         case GrabOutcome::Ok:
@@ -230,21 +248,24 @@ int GrabFrames(Session& s, const CameraEntry& camera, Lumora::IDevice* device, u
             if (!result.featureStatus.Ok()) return s.FeatureFailure(camera, result.featureStatus);
             return Fail(kExitFailure, result.message);
         case GrabOutcome::Stalled:
+        case GrabOutcome::Failing:
             if (!s.cameras->StillPresent(camera, std::min(s.timeoutMs, kDiscoveryMs)))
                 return Fail(kExitCameraLost, "camera " + camera.deviceName + " is gone after " +
                                                  std::to_string(result.frames) + " frames");
-            return Fail(kExitTimeout, result.message + " (" + std::to_string(result.frames) + " frames, " +
-                                          std::to_string(result.errors) + " errors)");
+            return Fail(result.outcome == GrabOutcome::Stalled ? kExitTimeout : kExitFailure,
+                        result.message + " (" + std::to_string(result.frames) + " frames, " +
+                            std::to_string(result.errors) + " errors)");
         default:
             return Fail(kExitFailure, result.message);
     }
 }
 
-int GrabCommand(Session& s, const std::string& key, uint64_t count, const std::string& outputDir) {
+int GrabCommand(Session& s, const std::string& key, uint64_t count, const std::string& outputDir,
+                const Settings& settings) {
     const CameraEntry* camera = nullptr;
     OpenCamera open;
     if (const int code = OpenByKey(s, key, camera, open); code != kExitOk) return code;
-    return GrabFrames(s, *camera, open.device, count, outputDir);
+    return GrabFrames(s, *camera, open.device, count, outputDir, settings);
 }
 
 int Demo(Session& s, const std::string& outputDir) {
@@ -273,7 +294,7 @@ int Demo(Session& s, const std::string& outputDir) {
                         limits.empty() ? "" : ("  [" + limits + "]").c_str());
         }
         std::fflush(stdout);
-        if (GrabFrames(s, camera, open.device, 3, outputDir) == kExitOk) ++grabbed;
+        if (GrabFrames(s, camera, open.device, 3, outputDir, {}) == kExitOk) ++grabbed;
         std::fflush(stdout);
     }
     std::printf("\n%u of %zu cameras grabbed%s%s\n", grabbed, cameras.size(),
@@ -296,6 +317,7 @@ int main(int argc, char** argv) {
     uint64_t timeoutMs = 5000;
     uint64_t count = 10;
     std::string outputDir;
+    Settings settings;
     std::vector<std::string> args;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
@@ -311,6 +333,11 @@ int main(int argc, char** argv) {
             if (!ParseCount(argv[++i], count)) return Usage("-n takes a frame count of at least 1");
         } else if (a == "-o" && hasValue) {
             outputDir = argv[++i];
+        } else if ((a == "-s" || a == "--set") && hasValue) {
+            const std::string setting = argv[++i];
+            const size_t equals = setting.find('=');
+            if (equals == 0 || equals == std::string::npos) return Usage("-s takes FEATURE=VALUE");
+            settings.emplace_back(setting.substr(0, equals), setting.substr(equals + 1));
         } else if (a == "-h" || a == "--help") {
             std::fputs(kUsage, stdout);
             return kExitOk;
@@ -329,6 +356,7 @@ int main(int argc, char** argv) {
                                                                                               : 0;
     if (expected == 0) return Usage(("unknown command " + command).c_str());
     if (args.size() != expected) return Usage(("wrong number of arguments for " + command).c_str());
+    if (!settings.empty() && command != "grab") return Usage("-s applies to grab only");
 
     ModuleHost host(modulePath);
     if (!host.Ok()) return Fail(kExitNoModule, host.Error());
@@ -360,7 +388,7 @@ int main(int argc, char** argv) {
         else if (command == "set")
             code = SetFeature(session, args[1], args[2], args[3]);
         else
-            code = GrabCommand(session, args[1], count, outputDir);
+            code = GrabCommand(session, args[1], count, outputDir, settings);
     }
     return code;
 }
