@@ -1,14 +1,27 @@
-// kovon-grab run end to end on simulated cameras: what it lists and shows, and the exit code and
-// message of each kind of failure.
+// kovon-grab run end to end on simulated cameras of all three transports: what it lists and
+// shows, the images it grabs (size, bit depth and every pixel against the simulated camera's
+// pattern), and the exit code and message of each kind of failure.
 #include <gtest/gtest.h>
+#include <png.h>
 
+#include <algorithm>
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "PngReader.h"
 #include "ToolRunner.h"
+#include "Usb2Frames.h"
 
 namespace {
 
+using KovonGrabTest::ChildProcess;
+using KovonGrabTest::PngFile;
+using KovonGrabTest::ReadPng;
 using KovonGrabTest::RunTool;
 using KovonGrabTest::ToolRun;
 
@@ -17,33 +30,50 @@ using KovonGrabTest::ToolRun;
     return ::testing::AssertionFailure() << "\"" << part << "\" not in:\n" << text;
 }
 
-// The USB 2.0 cameras that --simulate plugs: (device name, model, serial, driver instance).
-const std::vector<std::vector<std::string>> kUsb2Cameras = {
-    {"RT-GA47E_SN_48115000001", "RT-GA47E", "SN_48115000001", "ZEDIVOXU-0"},
-    {"RT-KA47E_SN_48515000002", "RT-KA47E", "SN_48515000002", "ZEDIVOXU-1"},
-};
+std::string Joined(const std::vector<std::string>& args) {
+    std::string joined;
+    for (const std::string& a : args) joined += a + " ";
+    return joined;
+}
 
-TEST(GrabToolTest, ListsTheSimulatedCameras) {
+// The cameras that --simulate plugs.
+const char kMono[] = "RT-GA47E_SN_48115000001";
+const char kColour[] = "RT-KA47E_SN_48515000002";
+const char kGigE[] = "KVS-GEV-M8_SN_KVS-GEV-0001";
+const char kU3V[] = "KVS-U3V-M8_SN_KVS-U3V-0001";
+
+// The line of `listing` that names `deviceName`.
+std::string LineOf(const std::string& listing, const std::string& deviceName) {
+    const size_t at = listing.find(deviceName);
+    if (at == std::string::npos) return std::string();
+    const size_t begin = listing.rfind('\n', at) + 1;
+    return listing.substr(begin, listing.find('\n', at) - begin);
+}
+
+TEST(GrabToolTest, ListsSimulatedCamerasOfEveryTransport) {
     const ToolRun run = RunTool({"--simulate", "list"});
     ASSERT_EQ(run.exitCode, 0) << run.err;
-    for (const auto& camera : kUsb2Cameras) {
-        SCOPED_TRACE(camera[0]);
-        // One line per camera: transport, device name, model, serial, address.
-        const size_t at = run.out.find(camera[0]);
-        ASSERT_NE(at, std::string::npos) << run.out;
-        const size_t begin = run.out.rfind('\n', at) + 1;
-        const std::string line = run.out.substr(begin, run.out.find('\n', at) - begin);
-        for (const std::string& field : {std::string("USB2"), camera[1], camera[2], camera[3]})
-            EXPECT_TRUE(Contains(line, field));
+    // transport, device name, model, serial, address
+    const std::vector<std::vector<std::string>> expected = {
+        {"USB2", kMono, "RT-GA47E", "SN_48115000001", "ZEDIVOXU-0"},
+        {"USB2", kColour, "RT-KA47E", "SN_48515000002", "ZEDIVOXU-1"},
+        {"GigE", kGigE, "KVS-GEV-M8", "SN_KVS-GEV-0001", "127.0.0."},
+        {"U3V", kU3V, "KVS-U3V-M8", "SN_KVS-U3V-0001", "sim:u3v:KVS-U3V-0001"},
+    };
+    for (const auto& camera : expected) {
+        SCOPED_TRACE(camera[1]);
+        const std::string line = LineOf(run.out, camera[1]);
+        ASSERT_FALSE(line.empty()) << run.out;
+        for (const std::string& field : camera) EXPECT_TRUE(Contains(line, field));
     }
     // Without --simulate the same program finds none of them.
     const ToolRun plain = RunTool({"list"});
     ASSERT_EQ(plain.exitCode, 0) << plain.err;
-    EXPECT_EQ(plain.out.find("RT-GA47E"), std::string::npos) << plain.out;
+    for (const auto& camera : expected) EXPECT_EQ(plain.out.find(camera[1]), std::string::npos) << plain.out;
 }
 
 TEST(GrabToolTest, ShowsOneCameraNamedByDeviceNameSerialOrNumber) {
-    for (const std::string& key : {std::string("RT-KA47E_SN_48515000002"), std::string("SN_48515000002")}) {
+    for (const std::string& key : {std::string(kColour), std::string("SN_48515000002")}) {
         SCOPED_TRACE(key);
         const ToolRun run = RunTool({"--simulate", "info", key});
         ASSERT_EQ(run.exitCode, 0) << run.err;
@@ -51,12 +81,257 @@ TEST(GrabToolTest, ShowsOneCameraNamedByDeviceNameSerialOrNumber) {
         EXPECT_TRUE(Contains(run.out, "model         RT-KA47E\n"));
         EXPECT_TRUE(Contains(run.out, "serial        SN_48515000002\n"));
         EXPECT_TRUE(Contains(run.out, "address       ZEDIVOXU-1\n"));
-        EXPECT_TRUE(Contains(run.out, "description   Local:RT-KA47E.xml;700;"));
+        EXPECT_TRUE(Contains(run.out, "description   Local:RT-KA47E.xml;700;b454\n"));
     }
     // The list number: the first USB 2.0 camera is listed first.
     const ToolRun first = RunTool({"--simulate", "info", "0"});
     ASSERT_EQ(first.exitCode, 0) << first.err;
     EXPECT_TRUE(Contains(first.out, "device name   RT-GA47E_SN_48115000001\n"));
+    // A GigE Vision camera adds its network addresses; its description comes from the camera.
+    const ToolRun gige = RunTool({"--simulate", "info", kGigE});
+    ASSERT_EQ(gige.exitCode, 0) << gige.err;
+    EXPECT_TRUE(Contains(gige.out, "transport     GigE (Interface_GigEVision)\n"));
+    EXPECT_TRUE(Contains(gige.out, "IP address    127.0.0."));
+    EXPECT_TRUE(Contains(gige.out, "description   Local:"));
+}
+
+TEST(GrabToolTest, ReadsAndWritesFeaturesByNameThroughEachCamerasDescription) {
+    struct {
+        std::vector<std::string> args;
+        const char* shown;
+    } cases[] = {
+        {{"get", kMono, "DeviceModelName"}, "DeviceModelName = RT-GA47E"},
+        {{"get", kMono, "Width"}, "Width = 1280  [16 to 1280, step 16]"},
+        {{"get", kColour, "PixelFormat"}, "PixelFormat = Mono8  [one of Mono8, BayerBG8, BGR8Packed]"},
+        {{"set", kColour, "PixelFormat", "BGR8Packed"}, "PixelFormat = BGR8Packed"},
+        {{"set", kColour, "Height", "480"}, "Height = 480"},
+        {{"get", kGigE, "Width"}, "Width = 640  [8 to 4096, step 4]"},
+        {{"set", kGigE, "PixelFormat", "Mono12Packed"}, "PixelFormat = Mono12Packed"},
+        {{"get", kU3V, "DeviceModelName"}, "DeviceModelName = KVS-U3V-M8"},
+        {{"set", kU3V, "PixelFormat", "Mono16"}, "PixelFormat = Mono16"},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> args = {"--simulate"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        SCOPED_TRACE(Joined(args));
+        const ToolRun run = RunTool(args);
+        EXPECT_EQ(run.exitCode, 0) << run.err;
+        EXPECT_TRUE(Contains(run.out, c.shown));
+    }
+    const ToolRun listing = RunTool({"--simulate", "features", kColour});
+    EXPECT_EQ(listing.exitCode, 0) << listing.err;
+    EXPECT_TRUE(Contains(listing.out, "ImageFormatControl\n"));
+    // A feature whose pIsLocked holds says so.
+    EXPECT_TRUE(Contains(LineOf(listing.out, "  AcquisitionFrameRate "), "RW locked"));
+}
+
+class GrabImagesTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/kovon-grab-images-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        dir_ = pattern;
+    }
+    void TearDown() override {
+        std::error_code ignored;
+        std::filesystem::remove_all(dir_, ignored);
+    }
+
+    // The files written into `dir`, by name.
+    static std::vector<std::string> Files(const std::string& dir) {
+        std::vector<std::string> files;
+        std::error_code ec;
+        for (const auto& entry : std::filesystem::directory_iterator(dir, ec))
+            files.push_back(entry.path().string());
+        std::sort(files.begin(), files.end());
+        return files;
+    }
+
+    std::string dir_;
+};
+
+// Checks every pixel of one image file; returns a description of the first wrong one, or "".
+using PixelCheck = std::function<std::string(const PngFile&)>;
+using PatternValue = std::function<unsigned(uint32_t x, uint32_t y, uint64_t frame)>;
+using FrameFinder = std::function<bool(const PngFile&, uint64_t& frame)>;
+
+struct ImageCase {
+    const char* what;
+    const char* camera;
+    std::vector<std::string> settings;  // -s FEATURE=VALUE
+    uint32_t width, height;
+    int bitDepth, colorType, significantBits;
+    PixelCheck check;
+};
+
+std::string Mismatch(uint32_t x, uint32_t y, unsigned got, unsigned expected) {
+    return "pixel (" + std::to_string(x) + ", " + std::to_string(y) + ") is " + std::to_string(got) +
+           ", the pattern says " + std::to_string(expected);
+}
+
+// Compares every grey sample, shifted down to the format's depth (the bits below must be 0), with
+// value(x, y, frame); the frame's pattern number comes from `frameOf`.
+PixelCheck GreyPattern(int shift, FrameFinder frameOf, PatternValue value) {
+    return [=](const PngFile& png) -> std::string {
+        uint64_t frame = 0;
+        if (!frameOf(png, frame)) return "the first pixels fit no frame of the pattern";
+        for (uint32_t y = 0; y < png.height; ++y)
+            for (uint32_t x = 0; x < png.width; ++x) {
+                const unsigned stored = png.Sample(x, y);
+                if ((stored & ((1u << shift) - 1)) != 0 || (stored >> shift) != value(x, y, frame))
+                    return Mismatch(x, y, stored >> shift, value(x, y, frame));
+            }
+        return std::string();
+    };
+}
+
+// The frame number in [0, count) that makes value(x, y, frame) match the image at (x, y).
+FrameFinder FrameAt(uint32_t x, uint32_t y, int shift, uint64_t count, PatternValue value) {
+    return [=](const PngFile& png, uint64_t& frame) {
+        for (frame = 0; frame < count; ++frame)
+            if (value(x, y, frame) == png.Sample(x, y) >> shift) return true;
+        return false;
+    };
+}
+
+// The simulated GigE Vision camera: x + 3y + 17s for pattern s, cut to the format's depth.
+unsigned GigEValue(uint32_t x, uint32_t y, uint64_t s, int depth) {
+    return static_cast<unsigned>(x + 3ull * y + 17 * s) & ((1u << depth) - 1);
+}
+
+PixelCheck GigEGrey(int depth, int fileDepth) {
+    auto value = [depth](uint32_t x, uint32_t y, uint64_t s) { return GigEValue(x, y, s, depth); };
+    const int shift = fileDepth - depth;
+    return GreyPattern(shift, FrameAt(0, 0, shift, 256, value), value);
+}
+
+// RGB8Packed: red x + s, green y, blue 17s.
+std::string GigERgb(const PngFile& png) {
+    uint64_t s = 0;
+    while (s < 256 && ((17 * s) & 0xFF) != png.Sample(0, 0, 2)) ++s;
+    for (uint32_t y = 0; y < png.height; ++y)
+        for (uint32_t x = 0; x < png.width; ++x) {
+            const unsigned expected[3] = {static_cast<unsigned>((x + s) & 0xFF), y & 0xFFu,
+                                          static_cast<unsigned>((17 * s) & 0xFF)};
+            for (int c = 0; c < 3; ++c)
+                if (png.Sample(x, y, c) != expected[c]) return Mismatch(x, y, png.Sample(x, y, c), expected[c]);
+        }
+    return std::string();
+}
+
+// The simulated USB3 Vision camera: every byte of a pixel is x + 3y + 40 (k mod 4).
+unsigned U3vByte(uint32_t x, uint32_t y, uint64_t k) {
+    return static_cast<unsigned>(x + 3ull * y + 40 * (k % 4)) & 0xFF;
+}
+
+PixelCheck U3vGrey(bool sixteen) {
+    auto value = [sixteen](uint32_t x, uint32_t y, uint64_t k) {
+        return sixteen ? U3vByte(x, y, k) * 0x101 : U3vByte(x, y, k);
+    };
+    return GreyPattern(0, FrameAt(0, 0, 0, 4, value), value);
+}
+
+// The simulated USB 2.0 cameras (kovon-grab feeds them, Usb2Frames.h): raw values as sent.
+PixelCheck Usb2Raw(bool colour, KovonGrab::Usb2RawFormat format, int fileDepth) {
+    auto value = [=](uint32_t x, uint32_t y, uint64_t frame) {
+        return KovonGrab::Usb2RawPixel(colour, format, x, y, frame);
+    };
+    const int shift = fileDepth - static_cast<int>(format.depth);
+    // Pixel (16, 0) is past the marker and, on a colour camera, a blue one.
+    return GreyPattern(shift, FrameAt(16, 0, shift, uint64_t{1} << format.depth, value), value);
+}
+
+// A colour camera's Bayer data demosaiced to colour: one colour inside the border.
+std::string Usb2Colour(const PngFile& png) {
+    const unsigned blue = png.Sample(png.width / 2, png.height / 2, 2);
+    bool known = false;
+    for (uint64_t k = 0; k < 4; ++k) known = known || blue == KovonGrab::Usb2Blue(k);
+    if (!known) return "blue " + std::to_string(blue) + " is none of the pattern's";
+    const unsigned expected[3] = {KovonGrab::kUsb2Red, KovonGrab::kUsb2Green, blue};
+    for (uint32_t y = 2; y + 2 < png.height; ++y)
+        for (uint32_t x = 2; x + 2 < png.width; ++x)
+            for (int c = 0; c < 3; ++c)
+                if (png.Sample(x, y, c) != expected[c]) return Mismatch(x, y, png.Sample(x, y, c), expected[c]);
+    return std::string();
+}
+
+KovonGrab::Usb2RawFormat Raw(uint32_t width, uint32_t height, uint32_t bytesPerPixel, uint32_t depth) {
+    KovonGrab::Usb2RawFormat format;
+    format.width = width, format.height = height, format.bytesPerPixel = bytesPerPixel, format.depth = depth;
+    return format;
+}
+
+// Runs one grab; false (the test failed) when there is nothing to check.
+bool GrabInto(const ImageCase& c, const std::string& dir, unsigned frames) {
+    std::vector<std::string> args = {"--simulate", "grab", c.camera, "-n", std::to_string(frames), "-o", dir};
+    for (const std::string& s : c.settings) args.insert(args.end(), {"-s", s});
+    const ToolRun run = RunTool(args);
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_TRUE(Contains(run.out, std::to_string(frames) + " frames of " + std::to_string(c.width) + " x " +
+                                      std::to_string(c.height)));
+    return run.exitCode == 0;
+}
+
+void CheckImages(const ImageCase& c, const std::vector<std::string>& files, unsigned frames) {
+    ASSERT_EQ(files.size(), frames);
+    for (const std::string& path : files) {
+        SCOPED_TRACE(path);
+        const PngFile png = ReadPng(path);
+        ASSERT_TRUE(png.ok);
+        EXPECT_EQ(png.width, c.width);
+        EXPECT_EQ(png.height, c.height);
+        EXPECT_EQ(png.bitDepth, c.bitDepth);
+        EXPECT_EQ(png.colorType, c.colorType);
+        EXPECT_EQ(png.significantBits, c.significantBits);
+        if (png.width == c.width && png.height == c.height && png.bitDepth == c.bitDepth &&
+            png.colorType == c.colorType) {
+            EXPECT_EQ(c.check(png), "");
+        }
+    }
+}
+
+TEST_F(GrabImagesTest, GigEVisionAndUsb3VisionFramesMatchTheSimulatorsPatterns) {
+    const ImageCase cases[] = {
+        {"GigE Mono8", kGigE, {}, 640, 480, 8, PNG_COLOR_TYPE_GRAY, 0, GigEGrey(8, 8)},
+        {"GigE Mono10", kGigE, {"PixelFormat=Mono10", "Width=320"}, 320, 480, 16, PNG_COLOR_TYPE_GRAY, 10,
+         GigEGrey(10, 16)},
+        {"GigE Mono12Packed", kGigE, {"Width=320", "PixelFormat=Mono12Packed", "Height=200"}, 320, 200, 16,
+         PNG_COLOR_TYPE_GRAY, 12, GigEGrey(12, 16)},
+        {"GigE BayerRG8, raw", kGigE, {"PixelFormat=BayerRG8"}, 640, 480, 8, PNG_COLOR_TYPE_GRAY, 0,
+         GigEGrey(8, 8)},
+        {"GigE RGB8Packed", kGigE, {"PixelFormat=RGB8Packed", "Height=100"}, 640, 100, 8, PNG_COLOR_TYPE_RGB, 0,
+         GigERgb},
+        {"U3V Mono8", kU3V, {}, 1280, 1024, 8, PNG_COLOR_TYPE_GRAY, 0, U3vGrey(false)},
+        {"U3V Mono16", kU3V, {"PixelFormat=Mono16"}, 1280, 1024, 16, PNG_COLOR_TYPE_GRAY, 0, U3vGrey(true)},
+    };
+    for (const ImageCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string dir = dir_ + "/" + std::to_string(&c - cases);
+        if (!GrabInto(c, dir, 3)) continue;
+        CheckImages(c, Files(dir), 3);
+    }
+}
+
+TEST_F(GrabImagesTest, Usb2FramesArriveConvertedAsTheCameraSentThem) {
+    const ToolRun probe = RunTool({"--simulate", "grab", kMono, "-n", "1"});
+    if (probe.err.find("Acquire returned -1003") != std::string::npos)
+        GTEST_SKIP() << "the module's USB 2.0 stream does not acquire yet: " << probe.err;
+    const ImageCase cases[] = {
+        {"monochrome Mono8", kMono, {}, 1280, 960, 8, PNG_COLOR_TYPE_GRAY, 0,
+         Usb2Raw(false, Raw(1280, 960, 1, 8), 8)},
+        {"monochrome Mono12", kMono, {"PixelFormat=Mono12", "Height=240"}, 1280, 240, 16, PNG_COLOR_TYPE_GRAY, 12,
+         Usb2Raw(false, Raw(1280, 240, 2, 12), 16)},
+        {"colour BayerBG8, raw", kColour, {"PixelFormat=BayerBG8"}, 1280, 1024, 8, PNG_COLOR_TYPE_GRAY, 0,
+         Usb2Raw(true, Raw(1280, 1024, 1, 8), 8)},
+        {"colour BGR8Packed", kColour, {"PixelFormat=BGR8Packed", "Height=400"}, 1280, 400, 8, PNG_COLOR_TYPE_RGB, 0,
+         Usb2Colour},
+    };
+    for (const ImageCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string dir = dir_ + "/" + std::to_string(&c - cases);
+        if (!GrabInto(c, dir, 3)) continue;
+        CheckImages(c, Files(dir), 3);
+    }
 }
 
 struct ErrorCase {
@@ -65,11 +340,20 @@ struct ErrorCase {
     const char* message;  // part of what the user reads on stderr
 };
 
-TEST(GrabToolTest, FailuresHaveTheirOwnExitCodeAndSayWhy) {
-    const ErrorCase cases[] = {
+void ExpectFailures(const std::vector<ErrorCase>& cases) {
+    for (const ErrorCase& c : cases) {
+        SCOPED_TRACE(Joined(c.args));
+        const ToolRun run = RunTool(c.args);
+        EXPECT_EQ(run.exitCode, c.exitCode) << run.err;
+        EXPECT_TRUE(Contains(run.err, c.message));
+    }
+}
+
+TEST(GrabToolTest, UsageAndLookupFailuresHaveTheirOwnExitCodes) {
+    ExpectFailures({
         {{"--simulate", "info", "RT-XX99E_SN_00000000000"}, 4, "no camera \"RT-XX99E_SN_00000000000\""},
         {{"--simulate", "info", "99"}, 4, "no camera \"99\""},
-        {{"info", "RT-GA47E_SN_48115000001"}, 4, "no camera"},  // not plugged without --simulate
+        {{"info", kMono}, 4, "no camera"},  // not plugged without --simulate
         {{"--simulate", "get", "nobody", "Width"}, 4, "no camera"},
         {{"--simulate", "grab", "nobody", "-n", "1"}, 4, "no camera"},
         {{"frobnicate"}, 2, "unknown command frobnicate"},
@@ -78,61 +362,84 @@ TEST(GrabToolTest, FailuresHaveTheirOwnExitCodeAndSayWhy) {
         {{"set", "0", "Width"}, 2, "wrong number of arguments for set"},
         {{"grab", "0", "-n", "0"}, 2, "-n takes a frame count"},
         {{"grab", "0", "-n", "ten"}, 2, "-n takes a frame count"},
+        {{"grab", "0", "-s", "Width"}, 2, "-s takes FEATURE=VALUE"},
+        {{"grab", "0", "-s", "=640"}, 2, "-s takes FEATURE=VALUE"},
+        {{"-s", "Width=640", "list"}, 2, "-s applies to grab only"},
         {{"--timeout", "0", "list"}, 2, "--timeout takes"},
         {{"--colour", "list"}, 2, "unknown option --colour"},
         {{"--module", "/nonexistent/libkovon40.so", "list"}, 3, "cannot load the module"},
-    };
-    for (const ErrorCase& c : cases) {
-        std::string joined;
-        for (const std::string& a : c.args) joined += a + " ";
-        SCOPED_TRACE(joined);
-        const ToolRun run = RunTool(c.args);
-        EXPECT_EQ(run.exitCode, c.exitCode) << run.err;
-        EXPECT_TRUE(Contains(run.err, c.message));
-    }
+    });
 }
 
-// Feature access needs the camera's register description through the module; until the module
-// serves it for the simulated USB 2.0 cameras these cases are skipped. Any other failure of the
-// probe runs the cases, so that they report it.
-bool DescriptionsServed() {
-    const ToolRun probe = RunTool({"--simulate", "get", "0", "DeviceModelName"});
-    return probe.err.find("offers no register description") == std::string::npos &&
-           probe.err.find("does not tell where its register description is") == std::string::npos;
+// On the cameras' own register descriptions: ranges, increments, entries, access and locks.
+TEST(GrabToolTest, FeatureFailuresHaveTheirOwnExitCodes) {
+    ExpectFailures({
+        {{"--simulate", "get", kMono, "NoSuchFeature"}, 6, "no feature \"NoSuchFeature\""},
+        {{"--simulate", "set", kGigE, "NoSuchFeature", "1"}, 6, "no feature"},
+        {{"--simulate", "set", kColour, "PixelFormat", "Mono12"}, 7, "one of Mono8, BayerBG8, BGR8Packed"},
+        {{"--simulate", "set", kMono, "ExposureTime", "abc"}, 7, "not a number"},
+        {{"--simulate", "set", kColour, "Height", "2000"}, 8, "out of range for \"Height\" (8 to 1024, step 2)"},
+        {{"--simulate", "set", kColour, "Height", "6"}, 8, "out of range"},
+        {{"--simulate", "set", kColour, "Height", "481"}, 8, "off the increment"},
+        {{"--simulate", "set", kGigE, "Width", "5000"}, 8, "out of range for \"Width\" (8 to 4096, step 4)"},
+        {{"--simulate", "set", kMono, "ExposureTime", "1e12"}, 8, "out of range"},
+        // The frame rate is locked while the frame-rate mode is off.
+        {{"--simulate", "set", kColour, "AcquisitionFrameRate", "10"}, 9, "\"AcquisitionFrameRate\" is locked"},
+        {{"--simulate", "set", kMono, "Width", "640"}, 10, "read-only"},
+        {{"--simulate", "set", kMono, "DeviceModelName", "x"}, 10, "read-only"},
+    });
 }
 
-TEST(GrabToolTest, FeaturesByNameWithTheirErrors) {
-    if (!DescriptionsServed())
-        GTEST_SKIP() << "the module serves no register description for USB 2.0 cameras yet";
-    const ToolRun model = RunTool({"--simulate", "get", "0", "DeviceModelName"});
-    EXPECT_TRUE(Contains(model.out, "DeviceModelName = RT-GA47E"));
-    const ToolRun format = RunTool({"--simulate", "get", "1", "PixelFormat"});
-    ASSERT_EQ(format.exitCode, 0) << format.err;
-    EXPECT_TRUE(Contains(format.out, "one of Mono8, BayerBG8, BGR8Packed"));
-    const ToolRun set = RunTool({"--simulate", "set", "1", "PixelFormat", "BGR8Packed"});
-    EXPECT_EQ(set.exitCode, 0) << set.err;
-    EXPECT_TRUE(Contains(set.out, "PixelFormat = BGR8Packed"));
-    const ToolRun listing = RunTool({"--simulate", "features", "0"});
-    EXPECT_EQ(listing.exitCode, 0) << listing.err;
-    EXPECT_TRUE(Contains(listing.out, "ImageFormatControl\n"));
-    EXPECT_TRUE(Contains(listing.out, "PixelFormat"));
+TEST_F(GrabImagesTest, ABadSettingStopsAGrabBeforeAnyFrame) {
+    const ToolRun run = RunTool({"--simulate", "grab", kGigE, "-n", "2", "-o", dir_, "-s", "PixelFormat=Mono8",
+                                 "-s", "Width=642"});
+    EXPECT_EQ(run.exitCode, 8) << run.err;
+    EXPECT_TRUE(Contains(run.err, "off the increment for \"Width\""));
+    EXPECT_TRUE(Files(dir_).empty());
+}
 
-    const ErrorCase cases[] = {
-        {{"--simulate", "get", "0", "NoSuchFeature"}, 6, "no feature \"NoSuchFeature\""},
-        {{"--simulate", "set", "0", "NoSuchFeature", "1"}, 6, "no feature"},
-        {{"--simulate", "set", "1", "PixelFormat", "Mono12"}, 7, "one of Mono8, BayerBG8, BGR8Packed"},
-        {{"--simulate", "set", "0", "ExposureTime", "abc"}, 7, "not a number"},
-        {{"--simulate", "set", "0", "ExposureTime", "1e12"}, 8, "out of range"},
-        {{"--simulate", "set", "0", "DeviceModelName", "x"}, 10, "read-only"},
-    };
-    for (const ErrorCase& c : cases) {
-        std::string joined;
-        for (const std::string& a : c.args) joined += a + " ";
-        SCOPED_TRACE(joined);
-        const ToolRun run = RunTool(c.args);
-        EXPECT_EQ(run.exitCode, c.exitCode) << run.err;
-        EXPECT_TRUE(Contains(run.err, c.message));
+TEST_F(GrabImagesTest, FramesThatTheStreamRejectsAreCountedAndReported) {
+    // The GigE Vision stream hands over no frame in BGR8Packed, though the camera offers it.
+    const ToolRun run = RunTool({"--simulate", "--timeout", "1000", "grab", kGigE, "-n", "2", "-o", dir_, "-s",
+                                 "PixelFormat=BGR8Packed"});
+    EXPECT_EQ(run.exitCode, 1) << run.err;
+    EXPECT_TRUE(Contains(run.err, "last with status -1"));
+    EXPECT_TRUE(Files(dir_).empty());
+}
+
+// A GigE Vision camera in a process of its own, which the test can silence or end.
+class SeparateGigECamera : public ::testing::Test {
+protected:
+    static constexpr const char* kAddress = "127.0.0.4";
+    static constexpr const char* kName = "KVS-GEV-SEP_SN_KVS-SEP-0004";
+
+    void Start(const std::vector<std::string>& options) {
+        std::vector<std::string> args = options;
+        args.push_back(std::string(kAddress) + ",KVS-GEV-SEP,KVS-SEP-0004");
+        camera_ = std::make_unique<ChildProcess>(KOVON_SIM_PATH, args);
+        ASSERT_TRUE(camera_->WaitForOutput("camera at")) << camera_->Err();
     }
+
+    std::unique_ptr<ChildProcess> camera_;
+};
+
+TEST_F(SeparateGigECamera, ACameraThatSendsNothingIsATimeOut) {
+    Start({"--loss", "1"});  // every stream packet is lost
+    const ToolRun run = RunTool({"--timeout", "1000", "grab", kName, "-n", "2"});
+    EXPECT_EQ(run.exitCode, 11) << run.err;
+    EXPECT_TRUE(Contains(run.err, "no frame within 1000 ms"));
+}
+
+TEST_F(SeparateGigECamera, ACameraThatGoesAwayDuringAGrabIsLost) {
+    Start({"--loss", "1"});
+    ChildProcess grab(KOVON_GRAB_PATH, {"--timeout", "3000", "grab", kName, "-n", "2"});
+    // The progress line shows once acquisition runs; then the camera's process ends.
+    ASSERT_TRUE(grab.WaitForOutput("frames 0/2")) << grab.Err();
+    camera_->Kill(SIGKILL);
+    camera_->Wait();
+    const ToolRun run = grab.Wait();
+    EXPECT_EQ(run.exitCode, 12) << run.err;
+    EXPECT_TRUE(Contains(run.err, std::string("camera ") + kName + " is gone"));
 }
 
 }  // namespace

@@ -3,58 +3,20 @@
 #include <gtest/gtest.h>
 #include <png.h>
 
-#include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "PngReader.h"
 #include "PngWriter.h"
 
 namespace {
 
 using namespace KovonGrab;
 
-struct PngFile {
-    bool ok = false;
-    uint32_t width = 0, height = 0;
-    int bitDepth = 0, colorType = 0, significantBits = 0;
-    std::vector<uint8_t> pixels;  // rows as stored in the file
-};
-
-// Plain data only between setjmp and longjmp.
-bool ReadRaw(std::FILE* file, PngFile* out, std::vector<uint8_t>* pixels) {
-    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-    png_infop info = png != nullptr ? png_create_info_struct(png) : nullptr;
-    if (info == nullptr) return false;
-    if (setjmp(png_jmpbuf(png)) != 0) {
-        png_destroy_read_struct(&png, &info, nullptr);
-        return false;
-    }
-    png_init_io(png, file);
-    png_read_info(png, info);
-    out->width = png_get_image_width(png, info);
-    out->height = png_get_image_height(png, info);
-    out->bitDepth = png_get_bit_depth(png, info);
-    out->colorType = png_get_color_type(png, info);
-    png_color_8p bits = nullptr;
-    if (png_get_sBIT(png, info, &bits) != 0 && bits != nullptr) out->significantBits = bits->gray;
-    const size_t rowBytes = png_get_rowbytes(png, info);
-    pixels->resize(rowBytes * out->height);
-    for (uint32_t y = 0; y < out->height; ++y) png_read_row(png, pixels->data() + rowBytes * y, nullptr);
-    png_read_end(png, nullptr);
-    png_destroy_read_struct(&png, &info, nullptr);
-    return true;
-}
-
-PngFile ReadPng(const std::string& path) {
-    PngFile result;
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (file == nullptr) return result;
-    result.ok = ReadRaw(file, &result, &result.pixels);
-    std::fclose(file);
-    return result;
-}
+using KovonGrabTest::PngFile;
+using KovonGrabTest::ReadPng;
 
 class PngWriterTest : public ::testing::Test {
 protected:
@@ -148,7 +110,8 @@ TEST_F(PngWriterTest, RefusesWhatItCannotWriteAndLeavesNoFile) {
         uint32_t width, height, format;
         size_t size;
     } cases[] = {
-        {"unsupported format (Mono12Packed)", Path("a.png"), 8, 8, 0x010C0006, frame.size()},
+        {"unsupported format (YUV422Packed)", Path("a.png"), 8, 8, 0x0210001F, frame.size()},
+        {"packed frame one byte short", Path("g.png"), 8, 8, PixelFormat::Mono12Packed, 95},
         {"frame one byte short", Path("b.png"), 8, 8, PixelFormat::Mono8, 63},
         {"16-bit frame given 8-bit size", Path("c.png"), 8, 8, PixelFormat::Mono12, 64},
         {"no pixels", Path("d.png"), 0, 8, PixelFormat::Mono8, frame.size()},
@@ -164,6 +127,32 @@ TEST_F(PngWriterTest, RefusesWhatItCannotWriteAndLeavesNoFile) {
         std::FILE* file = std::fopen(c.path.c_str(), "rb");
         EXPECT_EQ(file, nullptr);
         if (file != nullptr) std::fclose(file);
+    }
+}
+
+// Two pixels in three bytes: the high bits of each in bytes 0 and 2, the low bits of the first in
+// byte 1's low nibble and of the second in its high nibble; an odd pixel count ends in half a group.
+TEST_F(PngWriterTest, PackedFormatsAreUnpackedTo16Bits) {
+    const std::vector<uint8_t> frame = {0xAB, 0x21, 0xCD, 0x12, 0x03, 0xFF};
+    const struct {
+        uint32_t format;
+        int significantBits;
+        unsigned samples[3];
+    } cases[] = {
+        {PixelFormat::Mono12Packed, 12, {0xAB1, 0xCD2, 0x123}},
+        {PixelFormat::Mono10Packed, 10, {0x2AD, 0x336, 0x04B}},
+        {0x010C002D /* BayerBG12Packed */, 12, {0xAB1, 0xCD2, 0x123}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(PixelFormatName(c.format));
+        std::string error;
+        const std::string path = Path(PixelFormatName(c.format) + ".png");
+        ASSERT_TRUE(WritePng(path, 3, 1, c.format, frame.data(), frame.size(), error)) << error;
+        const PngFile png = ReadPng(path);
+        ASSERT_TRUE(png.ok);
+        EXPECT_EQ(png.bitDepth, 16);
+        EXPECT_EQ(png.significantBits, c.significantBits);
+        for (uint32_t x = 0; x < 3; ++x) EXPECT_EQ(png.Sample(x, 0) >> (16 - c.significantBits), c.samples[x]) << x;
     }
 }
 

@@ -99,7 +99,7 @@ GrabResult Grab(Lumora::IDevice* device, Features& features, const GrabOptions& 
     int rc = device->OpenStream(0, stream);
     if (rc != 0 || stream == nullptr) {
         result.outcome = GrabOutcome::NoStream;
-        result.message = "the camera's stream cannot be opened (status " + std::to_string(rc) + ")";
+        result.message = "the camera's stream cannot be opened: OpenStream(0) returned " + std::to_string(rc);
         return result;
     }
     // Short waits keep the time-out and the progress line moving.
@@ -111,7 +111,7 @@ GrabResult Grab(Lumora::IDevice* device, Features& features, const GrabOptions& 
     if (rc != 0) {
         stream->Release();
         result.outcome = GrabOutcome::StartFailed;
-        result.message = "the camera's stream does not start (status " + std::to_string(rc) + ")";
+        result.message = "the camera's stream does not start: Acquire returned " + std::to_string(rc);
         return result;
     }
     const bool hasStartCommand = features.Has("AcquisitionStart");

@@ -1,6 +1,9 @@
 #include "Simulator.h"
 
+#include <chrono>
 #include <cstdint>
+
+#include "Usb2Frames.h"
 
 #include "KovonSim/SimGigE.h"
 #include "KovonSim/SimU3V.h"
@@ -18,13 +21,25 @@ struct Usb2Model {
     unsigned instance;
     unsigned char serial[6];  // serial registers: "SN_" + the model's prefix digits + the number
     const char* what;
+    bool colour;
+    unsigned short sensorWidth, sensorHeight;
 };
 
 // RT-GA47E (serial prefix 4811) is monochrome, RT-KA47E (4851) colour.
 const Usb2Model kUsb2Models[] = {
-    {0, {0x48, 0x11, 0x05, 0x00, 0x00, 0x01}, "RT-GA47E, monochrome"},
-    {1, {0x48, 0x51, 0x05, 0x00, 0x00, 0x02}, "RT-KA47E, colour"},
+    {0, {0x48, 0x11, 0x05, 0x00, 0x00, 0x01}, "RT-GA47E, monochrome", false, 1280, 960},
+    {1, {0x48, 0x51, 0x05, 0x00, 0x00, 0x02}, "RT-KA47E, colour", true, 1280, 1024},
 };
+// Camera registers of the image geometry: width, height, binning codes, pixel-format code.
+constexpr unsigned short kWidthRegister = 0x434;
+constexpr unsigned short kHeightRegister = 0x436;
+constexpr unsigned short kBinningRegister = 0x43C;
+constexpr unsigned short kFormatRegister = 0x43E;
+// The module reads a frame in pieces of at most this many bytes, one bulk read each.
+constexpr uint64_t kBulkPiece = 0x140000;
+// Frames sent ahead of the module's reads.
+constexpr uint64_t kFramesAhead = 2;
+constexpr auto kFeedPeriod = std::chrono::milliseconds(2);
 constexpr unsigned short kUsb2Firmware = 0x1203;
 constexpr unsigned short kUsb2Release = 0x0200;
 
@@ -41,6 +56,14 @@ constexpr int kGigEHosts[] = {30, 31, 32, 11, 12, 13, 14, 15, 16, 17, 18, 2, 3, 
 }  // namespace
 
 Simulator::~Simulator() {
+    if (feeder_.joinable()) {
+        {
+            std::lock_guard<std::mutex> lock(feederLock_);
+            stopFeeder_ = true;
+        }
+        feederWake_.notify_all();
+        feeder_.join();
+    }
     auto usb2Unplug = Resolve<int (*)(unsigned)>(host_, "KovonSimUsb2_Unplug");
     for (unsigned instance : usb2Instances_)
         if (usb2Unplug != nullptr) usb2Unplug(instance);
@@ -57,6 +80,7 @@ std::vector<SimulatedCamera> Simulator::PlugAll(std::vector<std::string>& warnin
 
     auto usb2Plug = Resolve<int (*)(unsigned, const unsigned char*, unsigned short, unsigned short)>(
         host_, "KovonSimUsb2_Plug");
+    auto usb2Poke = Resolve<int (*)(unsigned, unsigned short, unsigned short)>(host_, "KovonSimUsb2_PokeRegister");
     if (usb2Plug == nullptr) {
         warnings.push_back("this module has no simulated USB 2.0 cameras");
     } else {
@@ -65,12 +89,31 @@ std::vector<SimulatedCamera> Simulator::PlugAll(std::vector<std::string>& warnin
             if (rc == KOVON_SIM_OK) {
                 usb2Instances_.push_back(model.instance);
                 plugged.push_back({"USB2", model.what});
+                // A camera powers up with its full sensor as the image; the simulated register
+                // file starts at zero.
+                if (usb2Poke != nullptr) {
+                    usb2Poke(model.instance, kWidthRegister, model.sensorWidth);
+                    usb2Poke(model.instance, kHeightRegister, model.sensorHeight);
+                }
+                Usb2Feed feed;
+                feed.instance = model.instance;
+                feed.colour = model.colour;
+                usb2Feeds_.push_back(feed);
             } else {
                 warnings.push_back(std::string("cannot plug the simulated USB 2.0 camera ") + model.what +
                                    " (status " + std::to_string(rc) + ")");
             }
         }
     }
+
+    const bool canFeed = host_.Symbol("KovonSimUsb2_PushBulk") != nullptr &&
+                         host_.Symbol("KovonSimUsb2_IsAcquiring") != nullptr &&
+                         host_.Symbol("KovonSimUsb2_PeekRegister") != nullptr &&
+                         host_.Symbol("KovonSimUsb2_GetCounters") != nullptr;
+    if (!usb2Feeds_.empty() && !canFeed)
+        warnings.push_back("this module cannot feed images to simulated USB 2.0 cameras");
+    else if (!usb2Feeds_.empty() && !feeder_.joinable())
+        feeder_ = std::thread([this] { FeedUsb2(); });
 
     auto u3vPlug = Resolve<int (*)(const char*, const char*)>(host_, "KovonSimU3V_Plug");
     if (u3vPlug == nullptr) {
@@ -104,6 +147,55 @@ std::vector<SimulatedCamera> Simulator::PlugAll(std::vector<std::string>& warnin
             warnings.push_back("cannot plug the simulated GigE Vision camera: no free loopback address");
     }
     return plugged;
+}
+
+void Simulator::FeedUsb2() {
+    std::unique_lock<std::mutex> lock(feederLock_);
+    while (!stopFeeder_) {
+        lock.unlock();
+        for (Usb2Feed& feed : usb2Feeds_) FeedOnce(feed);
+        lock.lock();
+        feederWake_.wait_for(lock, kFeedPeriod, [this] { return stopFeeder_; });
+    }
+}
+
+void Simulator::FeedOnce(Usb2Feed& feed) {
+    auto isAcquiring = Resolve<int (*)(unsigned, int*)>(host_, "KovonSimUsb2_IsAcquiring");
+    auto peek = Resolve<int (*)(unsigned, unsigned short, unsigned short*)>(host_, "KovonSimUsb2_PeekRegister");
+    auto counters = Resolve<int (*)(unsigned, KovonSimUsb2Counters*)>(host_, "KovonSimUsb2_GetCounters");
+    auto push = Resolve<int (*)(unsigned, const void*, uint64_t)>(host_, "KovonSimUsb2_PushBulk");
+
+    int acquiring = 0;
+    KovonSimUsb2Counters count{};
+    if (isAcquiring(feed.instance, &acquiring) != KOVON_SIM_OK ||
+        counters(feed.instance, &count) != KOVON_SIM_OK)
+        return;
+    if (acquiring == 0) {
+        feed.acquiring = false;
+        return;
+    }
+    unsigned short width = 0, height = 0, binning = 0, code = 0;
+    Usb2RawFormat format;
+    if (peek(feed.instance, kWidthRegister, &width) != KOVON_SIM_OK ||
+        peek(feed.instance, kHeightRegister, &height) != KOVON_SIM_OK ||
+        peek(feed.instance, kBinningRegister, &binning) != KOVON_SIM_OK ||
+        peek(feed.instance, kFormatRegister, &code) != KOVON_SIM_OK ||
+        !Usb2RawFormatOf(width, height, binning, code, format))
+        return;
+    if (!feed.acquiring) {
+        feed.acquiring = true;
+        feed.queued = 0;
+        feed.readsAtStart = count.bulkReads;
+    }
+    const uint64_t frameBytes = uint64_t{format.width} * format.height * format.bytesPerPixel;
+    const uint64_t readsPerFrame = (frameBytes + kBulkPiece - 1) / kBulkPiece;
+    const uint64_t framesRead = (count.bulkReads - feed.readsAtStart) / readsPerFrame;
+    while (feed.queued < framesRead + kFramesAhead) {
+        const std::vector<uint8_t> frame = Usb2RawFrame(feed.colour, format, feed.framesSent);
+        if (push(feed.instance, frame.data(), frame.size()) != KOVON_SIM_OK) return;
+        ++feed.queued;
+        ++feed.framesSent;
+    }
 }
 
 }  // namespace KovonGrab
