@@ -41,7 +41,9 @@ protected:
 TEST_F(CamerasTest, FindsACameraByDeviceNameSerialOrNumber) {
     Cameras cameras(host_.System());
     const auto& list = cameras.Discover(200);
-    ASSERT_EQ(list.size(), 2u);
+    // USB 2.0 cameras come first; simulated GigE Vision cameras of other programs may follow.
+    ASSERT_GE(list.size(), 2u);
+    EXPECT_TRUE(list.size() == 2 || list[2].transport != "Custom");
     EXPECT_EQ(list[0].deviceName, "RT-GA47E_SN_48115000007");
     EXPECT_EQ(list[0].transport, "Custom");
     EXPECT_EQ(list[0].serial, "SN_48115000007");
@@ -56,7 +58,7 @@ TEST_F(CamerasTest, FindsACameraByDeviceNameSerialOrNumber) {
         {"SN_48115000007", "RT-GA47E_SN_48115000007"},
         {"1", "RT-KA47E_SN_48515000008"},
         {"0", "RT-GA47E_SN_48115000007"},
-        {"2", nullptr},
+        {"99", nullptr},
         {"-1", nullptr},
         {"99999999999999999999", nullptr},
         {"rt-ka47e_sn_48515000008", nullptr},  // names are case-sensitive
