@@ -77,6 +77,12 @@ Simulator::~Simulator() {
 
 std::vector<SimulatedCamera> Simulator::PlugAll(std::vector<std::string>& warnings) {
     std::vector<SimulatedCamera> plugged;
+    // The feeder thread reads the camera list without a lock: it is built once, before it starts.
+    if (pluggedOnce_) {
+        warnings.push_back("the simulated cameras are plugged already");
+        return plugged;
+    }
+    pluggedOnce_ = true;
 
     auto usb2Plug = Resolve<int (*)(unsigned, const unsigned char*, unsigned short, unsigned short)>(
         host_, "KovonSimUsb2_Plug");
@@ -106,10 +112,12 @@ std::vector<SimulatedCamera> Simulator::PlugAll(std::vector<std::string>& warnin
         }
     }
 
-    const bool canFeed = host_.Symbol("KovonSimUsb2_PushBulk") != nullptr &&
-                         host_.Symbol("KovonSimUsb2_IsAcquiring") != nullptr &&
-                         host_.Symbol("KovonSimUsb2_PeekRegister") != nullptr &&
-                         host_.Symbol("KovonSimUsb2_GetCounters") != nullptr;
+    feedApi_.isAcquiring = Resolve<decltype(feedApi_.isAcquiring)>(host_, "KovonSimUsb2_IsAcquiring");
+    feedApi_.peek = Resolve<decltype(feedApi_.peek)>(host_, "KovonSimUsb2_PeekRegister");
+    feedApi_.counters = Resolve<decltype(feedApi_.counters)>(host_, "KovonSimUsb2_GetCounters");
+    feedApi_.push = Resolve<decltype(feedApi_.push)>(host_, "KovonSimUsb2_PushBulk");
+    const bool canFeed = feedApi_.isAcquiring != nullptr && feedApi_.peek != nullptr &&
+                         feedApi_.counters != nullptr && feedApi_.push != nullptr;
     if (!usb2Feeds_.empty() && !canFeed)
         warnings.push_back("this module cannot feed images to simulated USB 2.0 cameras");
     else if (!usb2Feeds_.empty() && !feeder_.joinable())
@@ -160,15 +168,12 @@ void Simulator::FeedUsb2() {
 }
 
 void Simulator::FeedOnce(Usb2Feed& feed) {
-    auto isAcquiring = Resolve<int (*)(unsigned, int*)>(host_, "KovonSimUsb2_IsAcquiring");
-    auto peek = Resolve<int (*)(unsigned, unsigned short, unsigned short*)>(host_, "KovonSimUsb2_PeekRegister");
-    auto counters = Resolve<int (*)(unsigned, KovonSimUsb2Counters*)>(host_, "KovonSimUsb2_GetCounters");
-    auto push = Resolve<int (*)(unsigned, const void*, uint64_t)>(host_, "KovonSimUsb2_PushBulk");
+    const Usb2FeedApi& api = feedApi_;
 
     int acquiring = 0;
     KovonSimUsb2Counters count{};
-    if (isAcquiring(feed.instance, &acquiring) != KOVON_SIM_OK ||
-        counters(feed.instance, &count) != KOVON_SIM_OK)
+    if (api.isAcquiring(feed.instance, &acquiring) != KOVON_SIM_OK ||
+        api.counters(feed.instance, &count) != KOVON_SIM_OK)
         return;
     if (acquiring == 0) {
         feed.acquiring = false;
@@ -176,10 +181,10 @@ void Simulator::FeedOnce(Usb2Feed& feed) {
     }
     unsigned short width = 0, height = 0, binning = 0, code = 0;
     Usb2RawFormat format;
-    if (peek(feed.instance, kWidthRegister, &width) != KOVON_SIM_OK ||
-        peek(feed.instance, kHeightRegister, &height) != KOVON_SIM_OK ||
-        peek(feed.instance, kBinningRegister, &binning) != KOVON_SIM_OK ||
-        peek(feed.instance, kFormatRegister, &code) != KOVON_SIM_OK ||
+    if (api.peek(feed.instance, kWidthRegister, &width) != KOVON_SIM_OK ||
+        api.peek(feed.instance, kHeightRegister, &height) != KOVON_SIM_OK ||
+        api.peek(feed.instance, kBinningRegister, &binning) != KOVON_SIM_OK ||
+        api.peek(feed.instance, kFormatRegister, &code) != KOVON_SIM_OK ||
         !Usb2RawFormatOf(width, height, binning, code, format))
         return;
     if (!feed.acquiring) {
@@ -192,7 +197,7 @@ void Simulator::FeedOnce(Usb2Feed& feed) {
     const uint64_t framesRead = (count.bulkReads - feed.readsAtStart) / readsPerFrame;
     while (feed.queued < framesRead + kFramesAhead) {
         const std::vector<uint8_t> frame = Usb2RawFrame(feed.colour, format, feed.framesSent);
-        if (push(feed.instance, frame.data(), frame.size()) != KOVON_SIM_OK) return;
+        if (api.push(feed.instance, frame.data(), frame.size()) != KOVON_SIM_OK) return;
         ++feed.queued;
         ++feed.framesSent;
     }

@@ -3,11 +3,13 @@
 // by name, so a transport whose simulator is not in the module is simply left out). The cameras
 // live in this process and are unplugged when the object ends.
 #include <condition_variable>
+#include <cstdint>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "KovonSim/SimUsb2.h"
 #include "ModuleHost.h"
 
 namespace KovonGrab {
@@ -25,7 +27,8 @@ public:
     Simulator& operator=(const Simulator&) = delete;
 
     // Plugs one monochrome and one colour USB 2.0 camera, one USB3 Vision camera and one GigE
-    // Vision camera, where the module offers their simulator. Problems go to `warnings`.
+    // Vision camera, where the module offers their simulator, and starts feeding the USB 2.0
+    // cameras' images. Problems go to `warnings`. Only the first call plugs anything.
     std::vector<SimulatedCamera> PlugAll(std::vector<std::string>& warnings);
 
 private:
@@ -43,8 +46,15 @@ private:
     void FeedOnce(Usb2Feed& feed);
 
     const ModuleHost& host_;
+    bool pluggedOnce_ = false;
     std::vector<unsigned> usb2Instances_;
     std::vector<Usb2Feed> usb2Feeds_;  // touched by the feeder thread only while it runs
+    struct Usb2FeedApi {
+        int (*isAcquiring)(unsigned, int*) = nullptr;
+        int (*peek)(unsigned, unsigned short, unsigned short*) = nullptr;
+        int (*counters)(unsigned, KovonSimUsb2Counters*) = nullptr;
+        int (*push)(unsigned, const void*, uint64_t) = nullptr;
+    } feedApi_;
     std::thread feeder_;
     std::mutex feederLock_;
     std::condition_variable feederWake_;
