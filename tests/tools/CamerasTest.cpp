@@ -3,6 +3,8 @@
 // merely failed.
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "Cameras.h"
 #include "KovonSim/SimUsb2.h"
 #include "ModuleHost.h"
@@ -96,6 +98,25 @@ TEST_F(CamerasTest, TellsAnUnpluggedCameraFromAPresentOne) {
     ASSERT_EQ(unplug_(6), KOVON_SIM_OK);
     EXPECT_FALSE(cameras.StillPresent(entry, 200));
     device->Release();
+}
+
+}  // namespace
+
+namespace {
+
+// Texts come from cameras: control characters and bytes above ASCII never reach the terminal.
+TEST(ReadTextTest, ShowsOnlyPrintableCharacters) {
+    auto get = [](Lumora::u64 id, void* buffer, Lumora::u64& size) {
+        static const char kTexts[][16] = {"plain text", "esc\x1b[2Jx", "bin\x7f\xff\x01"};
+        if (id >= 3) return static_cast<int>(Lumora::GC_ERR_INVALID_PARAMETER);
+        std::memcpy(buffer, kTexts[id], sizeof kTexts[id]);
+        size = std::strlen(kTexts[id]) + 1;
+        return 0;
+    };
+    EXPECT_EQ(KovonGrab::ReadText(get, 0), "plain text");
+    EXPECT_EQ(KovonGrab::ReadText(get, 1), "esc?[2Jx");
+    EXPECT_EQ(KovonGrab::ReadText(get, 2), "bin???");
+    EXPECT_EQ(KovonGrab::ReadText(get, 3), "");
 }
 
 }  // namespace

@@ -10,6 +10,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "ModuleHost.h"
+
 namespace KovonGrab {
 namespace {
 
@@ -254,7 +256,7 @@ FeatureStatus Features::Get(const std::string& name, std::string& value) {
         text = std::to_string(arv_gc_integer_get_value(ARV_GC_INTEGER(node), &error));
     } else if (ARV_IS_GC_STRING(node)) {
         const char* s = arv_gc_string_get_value(ARV_GC_STRING(node), &error);
-        if (s != nullptr) text = s;
+        if (s != nullptr) text = Printable(s);
     } else {
         return Outcome(FeatureOutcome::NotReadable,
                        "\"" + name + "\" (" + NodeType(node) + ") has no value to show");

@@ -25,14 +25,23 @@ private:
     std::string error_;
 };
 
-// Reads a text through a Get call of the (id, buffer, size) shape; empty on failure.
+// A text from a camera as shown to the user: anything but printable ASCII becomes '?', so that no
+// control sequence reaches the user's terminal.
+inline std::string Printable(std::string text) {
+    for (char& c : text)
+        if (c < 0x20 || c > 0x7E) c = '?';
+    return text;
+}
+
+// Reads a text through a Get call of the (id, buffer, size) shape, made printable; empty on
+// failure.
 template <typename Getter>
 std::string ReadText(Getter&& get, Lumora::u64 id) {
     char buffer[1024] = {};
     Lumora::u64 size = sizeof buffer;
     if (get(id, buffer, size) != 0) return std::string();
     buffer[sizeof buffer - 1] = '\0';
-    return buffer;
+    return Printable(buffer);
 }
 
 }  // namespace KovonGrab

@@ -135,7 +135,7 @@ int List(Session& s) {
                 "address");
     for (const CameraEntry& c : cameras)
         std::printf("%-3u %-9s %-28s %-14s %-16s %s\n", c.number, TransportLabel(c.transport).c_str(),
-                    c.deviceName.c_str(), c.model.c_str(), c.serial.c_str(), c.address.c_str());
+                    Printable(c.deviceName).c_str(), c.model.c_str(), c.serial.c_str(), c.address.c_str());
     return kExitOk;
 }
 
@@ -154,6 +154,8 @@ int Info(Session& s, const std::string& key) {
     std::printf("%-13s %s (%s)\n", "transport", TransportLabel(camera->transport).c_str(),
                 camera->interfaceName.c_str());
     for (const auto& row : rows) {
+        // A GigE Vision camera's id 10 is a binary transport record; its addresses follow below.
+        if (row.id == 10 && camera->transport == "GEV") continue;
         const std::string text = ReadText(get, row.id);
         if (!text.empty()) std::printf("%-13s %s\n", row.label, text.c_str());
     }
