@@ -4,7 +4,10 @@
 #include <netinet/in.h>
 #include <sys/ioctl.h>
 
+#include <linux/filter.h>
+
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 
 #include "gige/pelion/GvcpCodec.h"
@@ -15,6 +18,10 @@ namespace {
 constexpr int kSocketBuffer = 64 << 20;
 constexpr uint64_t kRestartBlocks = 16;
 constexpr int kGatherUs = 250;
+constexpr size_t kRingBytes = 64 << 20;
+constexpr int kPatienceMs = 30;
+constexpr double kPatienceBacklog = 0.25;
+constexpr int kWakeMs = 5;  // the receiver looks at its stop flag and time-outs at least this often
 
 // True when block a comes after block b (16-bit ids wrap).
 bool Newer(uint64_t a, uint64_t b, bool extendedId) {
@@ -46,11 +53,21 @@ Status StreamReceiver::Open(uint32_t hostIp, uint16_t port, uint32_t cameraIp) {
         socket_.Close();
         return St::Error;
     }
-    socket_.SetReceiveBuffer(kSocketBuffer);
-    timeval wake{0, 5000};  // the receiver looks at its stop flag and time-outs every 5 ms at least
-    ::setsockopt(socket_.fd(), SOL_SOCKET, SO_RCVTIMEO, &wake, sizeof wake);
     port_ = socket_.LocalPort();
     cameraIp_ = cameraIp;
+    const char* socketOnly = std::getenv("KOVON_GIGE_SOCKET_RECEIVE");
+    if ((socketOnly == nullptr || std::strcmp(socketOnly, "1") != 0) &&
+        ring_.Open(cameraIp, hostIp, port_, kRingBytes)) {
+        // The ring sees every packet first; the socket, which only holds the port, keeps none.
+        sock_filter dropAll = BPF_STMT(BPF_RET | BPF_K, 0);
+        sock_fprog program{1, &dropAll};
+        if (::setsockopt(socket_.fd(), SOL_SOCKET, SO_ATTACH_FILTER, &program, sizeof program) != 0) ring_.Close();
+    }
+    if (!ring_.IsOpen()) {
+        socket_.SetReceiveBuffer(kSocketBuffer);
+        timeval wake{0, kWakeMs * 1000};  // the receiver looks at its stop flag and time-outs this often
+        ::setsockopt(socket_.fd(), SOL_SOCKET, SO_RCVTIMEO, &wake, sizeof wake);
+    }
     packets_.assign(kBatch * kPacketBuffer, 0);
     for (size_t i = 0; i < kBatch; ++i) {
         iov_[i] = {packets_.data() + i * kPacketBuffer, kPacketBuffer};
@@ -75,6 +92,7 @@ void StreamReceiver::Close() {
     if (thread_.joinable()) thread_.join();
     socket_.Close();
     resendSocket_.Close();
+    ring_.Close();
     port_ = 0;
     std::lock_guard<std::mutex> lock(mutex_);
     frameReady_.notify_all();
@@ -107,6 +125,7 @@ Status StreamReceiver::SetBufferSize(uint64_t bytes, uint32_t packetPayload) {
     capacity_ = size;
     packetPayload_ = packetPayload;
     maxPacketId_ = static_cast<uint32_t>(packets + 1);
+    slotFreed_.notify_all();
     return St::Ok;
 }
 
@@ -124,6 +143,8 @@ void StreamReceiver::Reset() {
     // the newest block id is kept; a camera that starts counting again from 1 is still accepted.
     restartPending_ = haveNewest_;
     accepting_ = true;
+    patient_ = true;
+    slotFreed_.notify_all();
 }
 
 void StreamReceiver::StopAccepting() {
@@ -136,7 +157,9 @@ void StreamReceiver::StopAccepting() {
     // after its stop does not hold the caller.
     for (int i = 0; i < 200 && running_; ++i) {
         int pending = 0;
-        if (::ioctl(socket_.fd(), FIONREAD, &pending) != 0 || pending == 0) break;
+        if (ring_.IsOpen() ? !ring_.Pending()
+                           : ::ioctl(socket_.fd(), FIONREAD, &pending) != 0 || pending == 0)
+            break;
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
 }
@@ -149,33 +172,66 @@ StreamStatistics StreamReceiver::Statistics() const {
 void StreamReceiver::Loop() {
     auto lastHousekeeping = Clock::now();
     while (running_) {
-        // Blocks (up to the socket's receive time-out) for the first packet, then takes whatever
-        // else is already queued, up to a batch, in the same call.
-        for (size_t i = 0; i < kBatch; ++i) msgs_[i].msg_hdr.msg_namelen = sizeof sources_[i];
-        int n = ::recvmmsg(socket_.fd(), msgs_.data(), kBatch, MSG_WAITFORONE, nullptr);
-        auto now = Clock::now();
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            const uint64_t finishedBefore = stats_.framesCompleted + stats_.framesIncomplete;
-            for (int i = 0; i < n; ++i) {
-                const auto* from = reinterpret_cast<const sockaddr_in*>(&sources_[i]);
-                if (from->sin_family != AF_INET || ntohl(from->sin_addr.s_addr) != cameraIp_) {
-                    ++stats_.packetsRejected;
-                    continue;
-                }
-                Process(packets_.data() + i * kPacketBuffer, std::min<size_t>(msgs_[i].msg_len, kPacketBuffer), now);
-            }
-            if (n <= 0 || now - lastHousekeeping >= std::chrono::milliseconds(2)) {
-                Housekeeping(now);
-                lastHousekeeping = now;
-            }
-            if (stats_.framesCompleted + stats_.framesIncomplete != finishedBefore) frameReady_.notify_all();
+        if (ring_.IsOpen()) {
+            ReceiveFromRing(lastHousekeeping);
+        } else {
+            ReceiveFromSocket(lastHousekeeping);
         }
-        // A short batch means the receiver is ahead of the camera: let packets gather for a moment
-        // rather than paying a system call for every one or two (the socket buffer holds them).
-        if (n > 0 && static_cast<size_t>(n) < kBatch / 4)
-            std::this_thread::sleep_for(std::chrono::microseconds(kGatherUs));
     }
+}
+
+void StreamReceiver::ReceiveFromRing(Clock::time_point& lastHousekeeping) {
+    const bool ready = ring_.Wait(kWakeMs);
+    const auto now = Clock::now();
+    std::unique_lock<std::mutex> lock(mutex_);
+    const uint64_t finishedBefore = stats_.framesCompleted + stats_.framesIncomplete;
+    size_t n = 0;
+    if (ready) {
+        // One block at a time, so that WaitForFrame gets the lock in between.
+        n = ring_.ConsumeBlock([&](const uint8_t* packet, size_t size) {
+            auto d = ParseUdpDatagram(packet, size);
+            if (!d || d->sourceIp != cameraIp_ || d->destinationPort != port_) {
+                ++stats_.packetsRejected;
+                return;
+            }
+            Process(lock, d->payload, d->payloadSize, now);
+        });
+    }
+    EndBatch(now, n == 0, lastHousekeeping, finishedBefore);
+}
+
+void StreamReceiver::ReceiveFromSocket(Clock::time_point& lastHousekeeping) {
+    // Blocks (up to the socket's receive time-out) for the first packet, then takes whatever
+    // else is already queued, up to a batch, in the same call.
+    for (size_t i = 0; i < kBatch; ++i) msgs_[i].msg_hdr.msg_namelen = sizeof sources_[i];
+    int n = ::recvmmsg(socket_.fd(), msgs_.data(), kBatch, MSG_WAITFORONE, nullptr);
+    auto now = Clock::now();
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        const uint64_t finishedBefore = stats_.framesCompleted + stats_.framesIncomplete;
+        for (int i = 0; i < n; ++i) {
+            const auto* from = reinterpret_cast<const sockaddr_in*>(&sources_[i]);
+            if (from->sin_family != AF_INET || ntohl(from->sin_addr.s_addr) != cameraIp_) {
+                ++stats_.packetsRejected;
+                continue;
+            }
+            Process(lock, packets_.data() + i * kPacketBuffer, std::min<size_t>(msgs_[i].msg_len, kPacketBuffer), now);
+        }
+        EndBatch(now, n <= 0, lastHousekeeping, finishedBefore);
+    }
+    // A short batch means the receiver is ahead of the camera: let packets gather for a moment
+    // rather than paying a system call for every one or two (the socket buffer holds them).
+    if (n > 0 && static_cast<size_t>(n) < kBatch / 4) std::this_thread::sleep_for(std::chrono::microseconds(kGatherUs));
+}
+
+// Under the lock, after a batch of packets (or none): time-outs, and a wake-up for waiting callers.
+void StreamReceiver::EndBatch(Clock::time_point now, bool idle, Clock::time_point& lastHousekeeping,
+                              uint64_t finishedBefore) {
+    if (idle || now - lastHousekeeping >= std::chrono::milliseconds(2)) {
+        Housekeeping(now);
+        lastHousekeeping = now;
+    }
+    if (stats_.framesCompleted + stats_.framesIncomplete != finishedBefore) frameReady_.notify_all();
 }
 
 void StreamReceiver::ResetSlot(Slot& s, uint64_t blockId, Clock::time_point now) {
@@ -189,12 +245,15 @@ void StreamReceiver::ResetSlot(Slot& s, uint64_t blockId, Clock::time_point now)
     s.received = s.resent = s.requested = 0;
     s.extent = 0;
     s.rounds = 0;
+    s.requestSequence = 0;
+    s.tailRequested = false;
     s.lastActivity = s.lastRequest = now;
     s.result = St::Ok;
     s.sequence = ++sequence_;
 }
 
-StreamReceiver::Slot* StreamReceiver::SlotFor(uint64_t blockId, bool extendedId, Clock::time_point now) {
+StreamReceiver::Slot* StreamReceiver::SlotFor(std::unique_lock<std::mutex>& lock, uint64_t blockId, bool extendedId,
+                                              Clock::time_point now) {
     for (Slot& s : slots_)
         if (s.state == SlotState::Filling && s.blockId == blockId) return &s;
     if (!accepting_) return nullptr;
@@ -209,13 +268,14 @@ StreamReceiver::Slot* StreamReceiver::SlotFor(uint64_t blockId, bool extendedId,
     newestBlock_ = blockId;
     extendedIds_ = extendedId;
 
-    auto pick = [&](SlotState state) -> Slot* {
-        Slot* oldest = nullptr;
-        for (Slot& s : slots_)
-            if (s.state == state && (oldest == nullptr || s.sequence < oldest->sequence)) oldest = &s;
-        return oldest;
-    };
-    Slot* slot = pick(SlotState::Free);
+    Slot* slot = Oldest(SlotState::Free);
+    if (slot != nullptr) {
+        patient_ = true;
+    } else if (queueCount_ != 0 && patient_) {
+        slot = WaitForFreeSlot(lock);
+        if (!accepting_) return nullptr;  // stopped meanwhile
+        now = Clock::now();
+    }
     if (slot == nullptr && queueCount_ != 0) {
         // The caller is behind: the oldest frame it has not collected goes, so that frames still
         // waiting for resent packets keep their slots.
@@ -225,7 +285,7 @@ StreamReceiver::Slot* StreamReceiver::SlotFor(uint64_t blockId, bool extendedId,
         ++stats_.framesDropped;
     }
     if (slot == nullptr) {
-        Slot* filling = pick(SlotState::Filling);
+        Slot* filling = Oldest(SlotState::Filling);
         if (filling == nullptr) return nullptr;  // every slot is being copied out: cannot happen
         Finish(*filling, filling->leader && filling->trailer ? St::FrameIncomplete : St::FrameDamaged);
         // Finish queued it; it is the only queued frame, and it goes to make room.
@@ -244,19 +304,46 @@ StreamReceiver::Slot* StreamReceiver::SlotFor(uint64_t blockId, bool extendedId,
         if (settings_.resendEnabled == 0 ||
             (s.rounds >= maxRounds && now - s.lastRequest > std::chrono::milliseconds(settings_.packetTimeoutMs)))
             Finish(s, s.leader && s.trailer && !s.damaged ? St::FrameIncomplete : St::FrameDamaged);
-        else if (s.rounds == 0)
-            RequestMissing(s, now);
+        else if (s.rounds == 0 || (s.rounds < maxRounds && sequence_ >= s.requestSequence + 2))
+            RequestMissing(s, now);  // first round, or the camera has moved on since the last one
+        else if (!s.tailRequested && s.lastDataId != 0 && s.nextExpected <= s.lastDataId + 1)
+            RequestResend(s, s.nextExpected, s.lastDataId + 1, extendedIds_);  // its end is missing too
     }
     return slot;
 }
 
-void StreamReceiver::Process(const uint8_t* data, size_t size, Clock::time_point now) {
+StreamReceiver::Slot* StreamReceiver::Oldest(SlotState state) {
+    Slot* oldest = nullptr;
+    for (Slot& s : slots_)
+        if (s.state == state && (oldest == nullptr || s.sequence < oldest->sequence)) oldest = &s;
+    return oldest;
+}
+
+// Every slot holds a frame the caller has not collected yet. A caller that is only briefly held up
+// (scheduling) should not lose frames for it: the packets wait in the kernel's buffer meanwhile,
+// which holds far more than the patience lasts; the wait ends early when a quarter of the ring is
+// taken, as a long backlog also delays every resent packet behind it. A caller that stays behind loses its oldest
+// frames as before, without further waits, until it has caught up.
+StreamReceiver::Slot* StreamReceiver::WaitForFreeSlot(std::unique_lock<std::mutex>& lock) {
+    const auto deadline = Clock::now() + std::chrono::milliseconds(kPatienceMs);
+    while (running_ && accepting_) {
+        slotFreed_.wait_until(lock, std::min(deadline, Clock::now() + std::chrono::milliseconds(kWakeMs)));
+        if (Slot* s = Oldest(SlotState::Free)) return s;
+        if (queueCount_ == 0 || Clock::now() >= deadline) break;
+        if (ring_.IsOpen() && ring_.Backlog() > kPatienceBacklog) break;  // keep room for resent packets
+    }
+    patient_ = false;
+    return nullptr;
+}
+
+void StreamReceiver::Process(std::unique_lock<std::mutex>& lock, const uint8_t* data, size_t size,
+                             Clock::time_point now) {
     auto p = Gvsp::DecodePacket(data, size);
     if (!p || capacity_ == 0 || p->status != 0) {
         ++stats_.packetsRejected;
         return;
     }
-    Slot* s = SlotFor(p->blockId, p->extendedId, now);
+    Slot* s = SlotFor(lock, p->blockId, p->extendedId, now);
     if (s == nullptr) {
         ++stats_.packetsRejected;
         return;
@@ -362,6 +449,8 @@ void StreamReceiver::RequestResend(Slot& s, uint32_t first, uint32_t last, bool 
     s.requested += last - first + 1;
     s.rounds = std::max<uint8_t>(s.rounds, 1);
     s.lastRequest = Clock::now();
+    s.requestSequence = sequence_;
+    if (s.lastDataId != 0 && last > s.lastDataId) s.tailRequested = true;
     ++stats_.resendRequests;
 }
 

@@ -1,10 +1,15 @@
 #pragma once
-// The stream channel of one camera: a receiver thread takes GVSP packets in batches (recvmmsg)
-// into preallocated packet buffers, places each payload at its offset in one of a few frame
-// slots, asks the camera to resend missing packets and queues frames when they are complete or
-// given up. WaitForFrame copies the oldest queued frame into the library-owned frame buffer,
-// whose address stays the same for the life of the channel. Nothing is allocated per packet
-// or per frame once the buffers are sized.
+// The stream channel of one camera: a receiver thread takes GVSP packets in bulk, places each
+// payload at its offset in one of a few frame slots, asks the camera to resend missing packets and
+// queues frames when they are complete or given up. WaitForFrame copies the oldest queued frame
+// into the library-owned frame buffer, whose address stays the same for the life of the channel.
+// Nothing is allocated per packet or per frame once the buffers are sized.
+//
+// Packets come from a memory-mapped packet ring where the process may open one (the kernel fills
+// it as packets arrive; one wake-up takes a whole block of them), otherwise from the UDP socket
+// in batches (recvmmsg) that land straight in the frame slots. The UDP socket stays bound in both
+// cases: it holds the port. Setting KOVON_GIGE_SOCKET_RECEIVE=1 in the environment keeps to the
+// UDP socket.
 #include <sys/socket.h>
 
 #include <array>
@@ -17,6 +22,7 @@
 #include <vector>
 
 #include "gige/pelion/GvspCodec.h"
+#include "gige/pelion/PacketRing.h"
 #include "gige/pelion/Records.h"
 #include "gige/pelion/Status.h"
 #include "gige/pelion/UdpSocket.h"
@@ -46,6 +52,8 @@ public:
     Status Open(uint32_t hostIp, uint16_t port, uint32_t cameraIp);
     void Close();
     bool IsOpen() const { return thread_.joinable(); }
+    // True when packets come from the packet ring rather than the UDP socket.
+    bool UsesPacketRing() const { return ring_.IsOpen(); }
     uint16_t Port() const { return port_; }
 
     // Frame slots of at least `bytes` each; payload packets carry `packetPayload` bytes.
@@ -79,15 +87,22 @@ private:
         uint32_t received = 0, resent = 0, requested = 0;
         uint64_t extent = 0;
         uint8_t rounds = 0;
+        uint64_t requestSequence = 0;  // the newest block's sequence when missing packets were last asked for
+        bool tailRequested = false;    // the packets after the last one received have been asked for
         Clock::time_point lastActivity, lastRequest;
         Status result = St::Ok;
         uint64_t sequence = 0;
     };
 
     void Loop();
-    void Process(const uint8_t* data, size_t size, Clock::time_point now);
+    void ReceiveFromRing(Clock::time_point& lastHousekeeping);
+    void ReceiveFromSocket(Clock::time_point& lastHousekeeping);
+    void EndBatch(Clock::time_point now, bool idle, Clock::time_point& lastHousekeeping, uint64_t finishedBefore);
+    void Process(std::unique_lock<std::mutex>& lock, const uint8_t* data, size_t size, Clock::time_point now);
     void Housekeeping(Clock::time_point now);
-    Slot* SlotFor(uint64_t blockId, bool extendedId, Clock::time_point now);
+    Slot* SlotFor(std::unique_lock<std::mutex>& lock, uint64_t blockId, bool extendedId, Clock::time_point now);
+    Slot* WaitForFreeSlot(std::unique_lock<std::mutex>& lock);
+    Slot* Oldest(SlotState state);
     void Finish(Slot& slot, Status result);
     void CheckComplete(Slot& slot);
     void RequestResend(Slot& slot, uint32_t first, uint32_t last, bool extendedId);
@@ -111,10 +126,12 @@ private:
     bool extendedIds_ = false;
     bool restartPending_ = false;
     bool accepting_ = true;  // after Reset: the camera may count its blocks from 1 again
+    bool patient_ = true;    // a full queue makes the receiver wait for the caller (once per backlog)
     uint64_t sequence_ = 0;
 
     UdpSocket socket_;
     UdpSocket resendSocket_;
+    PacketRing ring_;
     uint32_t cameraIp_ = 0;
     uint16_t port_ = 0;
     uint16_t resendReqId_ = 0;
