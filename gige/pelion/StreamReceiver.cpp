@@ -268,7 +268,7 @@ StreamReceiver::Slot* StreamReceiver::SlotFor(std::unique_lock<std::mutex>& lock
     newestBlock_ = blockId;
     extendedIds_ = extendedId;
 
-    Slot* slot = Oldest(SlotState::Free);
+    Slot* slot = FreeSlot();
     if (slot != nullptr) {
         patient_ = true;
     } else if (queueCount_ != 0 && patient_) {
@@ -312,6 +312,14 @@ StreamReceiver::Slot* StreamReceiver::SlotFor(std::unique_lock<std::mutex>& lock
     return slot;
 }
 
+// The free slot used last: its memory is the likeliest to be in the cache still.
+StreamReceiver::Slot* StreamReceiver::FreeSlot() {
+    Slot* newest = nullptr;
+    for (Slot& s : slots_)
+        if (s.state == SlotState::Free && (newest == nullptr || s.sequence > newest->sequence)) newest = &s;
+    return newest;
+}
+
 StreamReceiver::Slot* StreamReceiver::Oldest(SlotState state) {
     Slot* oldest = nullptr;
     for (Slot& s : slots_)
@@ -328,7 +336,7 @@ StreamReceiver::Slot* StreamReceiver::WaitForFreeSlot(std::unique_lock<std::mute
     const auto deadline = Clock::now() + std::chrono::milliseconds(kPatienceMs);
     while (running_ && accepting_) {
         slotFreed_.wait_until(lock, std::min(deadline, Clock::now() + std::chrono::milliseconds(kWakeMs)));
-        if (Slot* s = Oldest(SlotState::Free)) return s;
+        if (Slot* s = FreeSlot()) return s;
         if (queueCount_ == 0 || Clock::now() >= deadline) break;
         if (ring_.IsOpen() && ring_.Backlog() > kPatienceBacklog) break;  // keep room for resent packets
     }

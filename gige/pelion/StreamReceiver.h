@@ -103,6 +103,7 @@ private:
     Slot* SlotFor(std::unique_lock<std::mutex>& lock, uint64_t blockId, bool extendedId, Clock::time_point now);
     Slot* WaitForFreeSlot(std::unique_lock<std::mutex>& lock);
     Slot* Oldest(SlotState state);
+    Slot* FreeSlot();
     void Finish(Slot& slot, Status result);
     void CheckComplete(Slot& slot);
     void RequestResend(Slot& slot, uint32_t first, uint32_t last, bool extendedId);
