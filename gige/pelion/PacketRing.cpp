@@ -24,7 +24,7 @@ namespace {
 
 constexpr size_t kBlockSize = size_t{1} << 20;
 constexpr size_t kFrameSize = 2048;  // the ring's accounting unit; packets may be longer in TPACKET_V3
-constexpr unsigned kRetireMs = 1;    // a partly filled block is handed over after this long
+constexpr unsigned kRetireMs = 2;    // a partly filled block is handed over after this long
 constexpr uint8_t kProtocolUdp = 17;
 
 // The interface that holds `ip` (exactly, else by subnet); 0 (every interface) when none does.

@@ -20,7 +20,7 @@ constexpr uint64_t kRestartBlocks = 16;
 constexpr int kGatherUs = 250;
 constexpr size_t kRingBytes = 64 << 20;
 constexpr int kPatienceMs = 30;
-constexpr double kPatienceBacklog = 0.25;
+constexpr double kPatienceBacklog = 0.5;
 constexpr int kWakeMs = 5;  // the receiver looks at its stop flag and time-outs at least this often
 
 // True when block a comes after block b (16-bit ids wrap).
@@ -271,7 +271,9 @@ StreamReceiver::Slot* StreamReceiver::SlotFor(std::unique_lock<std::mutex>& lock
     Slot* slot = FreeSlot();
     if (slot != nullptr) {
         patient_ = true;
-    } else if (queueCount_ != 0 && patient_) {
+    } else if (queueCount_ != 0 && patient_ &&
+               std::none_of(slots_.begin(), slots_.end(),
+                            [](const Slot& s) { return s.state == SlotState::Filling && s.rounds != 0; })) {
         slot = WaitForFreeSlot(lock);
         if (!accepting_) return nullptr;  // stopped meanwhile
         now = Clock::now();
@@ -328,17 +330,19 @@ StreamReceiver::Slot* StreamReceiver::Oldest(SlotState state) {
 }
 
 // Every slot holds a frame the caller has not collected yet. A caller that is only briefly held up
-// (scheduling) should not lose frames for it: the packets wait in the kernel's buffer meanwhile,
-// which holds far more than the patience lasts; the wait ends early when a quarter of the ring is
-// taken, as a long backlog also delays every resent packet behind it. A caller that stays behind loses its oldest
-// frames as before, without further waits, until it has caught up.
+// (scheduling) should not lose frames for it: the packets wait in the kernel's buffer meanwhile.
+// The wait ends early when half the ring is taken (counted in blocks: at a low rate each block
+// holds one retire period's packets only). Not while frames wait for resent packets: those would
+// queue behind the backlog, and the frames arriving meanwhile would take every slot. A caller
+// that stays behind loses its oldest frames as before, without further waits, until it has
+// caught up.
 StreamReceiver::Slot* StreamReceiver::WaitForFreeSlot(std::unique_lock<std::mutex>& lock) {
     const auto deadline = Clock::now() + std::chrono::milliseconds(kPatienceMs);
     while (running_ && accepting_) {
         slotFreed_.wait_until(lock, std::min(deadline, Clock::now() + std::chrono::milliseconds(kWakeMs)));
         if (Slot* s = FreeSlot()) return s;
         if (queueCount_ == 0 || Clock::now() >= deadline) break;
-        if (ring_.IsOpen() && ring_.Backlog() > kPatienceBacklog) break;  // keep room for resent packets
+        if (ring_.IsOpen() && ring_.Backlog() > kPatienceBacklog) break;  // the ring must not overflow
     }
     patient_ = false;
     return nullptr;
