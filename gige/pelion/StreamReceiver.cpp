@@ -157,9 +157,12 @@ void StreamReceiver::StopAccepting() {
     // after its stop does not hold the caller.
     for (int i = 0; i < 200 && running_; ++i) {
         int pending = 0;
-        if (ring_.IsOpen() ? !ring_.Pending()
-                           : ::ioctl(socket_.fd(), FIONREAD, &pending) != 0 || pending == 0)
+        if (ring_.IsOpen()) {
+            std::lock_guard<std::mutex> lock(mutex_);  // the receiver moves through the ring under it
+            if (!ring_.Pending()) break;
+        } else if (::ioctl(socket_.fd(), FIONREAD, &pending) != 0 || pending == 0) {
             break;
+        }
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
 }
