@@ -23,6 +23,7 @@ namespace Kovon::Pelion {
 namespace {
 
 constexpr size_t kBlockSize = size_t{1} << 20;
+constexpr size_t kMaxBlocks = 64;  // a reader keeps which blocks it references in 64 bits
 constexpr size_t kFrameSize = 2048;  // the ring's accounting unit; packets may be longer in TPACKET_V3
 constexpr unsigned kRetireMs = 2;    // a partly filled block is handed over after this long
 constexpr uint8_t kProtocolUdp = 17;
@@ -107,6 +108,7 @@ std::optional<UdpDatagram> ParseUdpDatagram(const uint8_t* packet, size_t size) 
 
 bool PacketRing::Open(uint32_t sourceIp, uint32_t destinationIp, uint16_t port, size_t bytes) {
     Close();
+    Unmap();
     // Protocol 0: nothing arrives before the filter and the ring are in place and the socket is bound.
     fd_ = ::socket(AF_PACKET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     if (fd_ < 0) return false;
@@ -121,7 +123,7 @@ bool PacketRing::Open(uint32_t sourceIp, uint32_t destinationIp, uint16_t port, 
     if (::setsockopt(fd_, SOL_PACKET, PACKET_VERSION, &version, sizeof version) != 0) return fail();
 
     blockSize_ = kBlockSize;
-    blockCount_ = std::max<size_t>(4, (bytes + kBlockSize - 1) / kBlockSize);
+    blockCount_ = std::clamp<size_t>((bytes + kBlockSize - 1) / kBlockSize, 4, kMaxBlocks);
     tpacket_req3 req{};
     req.tp_block_size = static_cast<unsigned>(blockSize_);
     req.tp_block_nr = static_cast<unsigned>(blockCount_);
@@ -145,15 +147,24 @@ bool PacketRing::Open(uint32_t sourceIp, uint32_t destinationIp, uint16_t port, 
     current_ = 0;
     left_ = 0;
     drops_ = 0;
+    refs_.assign(blockCount_, 0);
+    kept_.assign(blockCount_, 0);
     return true;
 }
 
 void PacketRing::Close() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+}
+
+void PacketRing::Unmap() {
+    Close();
     if (map_ != nullptr) ::munmap(map_, mapSize_);
     map_ = nullptr;
     mapSize_ = 0;
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
+    blockCount_ = 0;
+    refs_.clear();
+    kept_.clear();
 }
 
 namespace {
@@ -165,34 +176,58 @@ bool Ready(const tpacket_block_desc* block) {
 }
 }  // namespace
 
-bool PacketRing::Wait(int timeoutMs) {
-    if (fd_ < 0) return false;
-    if (Ready(Block(map_, blockSize_, current_))) return true;
+bool PacketRing::PollWouldSpin() const {
+    if (blockCount_ == 0) return false;
+    return kept_[current_] != 0 || kept_[(current_ + blockCount_ - 1) % blockCount_] != 0;
+}
+
+void PacketRing::Poll(int timeoutMs) const {
+    if (fd_ < 0) return;
     pollfd p{fd_, POLLIN | POLLERR, 0};
-    int r;
-    do {
-        r = ::poll(&p, 1, timeoutMs);
-    } while (r < 0 && errno == EINTR);
-    return r > 0 && Ready(Block(map_, blockSize_, current_));
+    while (::poll(&p, 1, timeoutMs) < 0 && errno == EINTR) {
+    }
+}
+
+bool PacketRing::Fresh() const {
+    return blockCount_ != 0 && kept_[current_] == 0 && Ready(Block(map_, blockSize_, current_));
 }
 
 bool PacketRing::Pending() const {
-    if (fd_ < 0) return false;
+    if (fd_ < 0 || kept_[current_] != 0) return false;
     const tpacket_block_desc* b = Block(map_, blockSize_, current_);
     return Ready(b) || __atomic_load_n(&b->hdr.bh1.num_pkts, __ATOMIC_RELAXED) != 0;
 }
 
 double PacketRing::Backlog() const {
-    if (fd_ < 0) return 0;
-    size_t ready = 0;
-    while (ready < blockCount_ && Ready(Block(map_, blockSize_, (current_ + ready) % blockCount_))) ++ready;
-    return static_cast<double>(ready) / static_cast<double>(blockCount_);
+    if (blockCount_ == 0) return 0;
+    size_t fresh = 0;
+    while (fresh < blockCount_) {
+        const size_t b = (current_ + fresh) % blockCount_;
+        if (kept_[b] != 0 || !Ready(Block(map_, blockSize_, b))) break;
+        ++fresh;
+    }
+    return static_cast<double>(fresh) / static_cast<double>(blockCount_);
+}
+
+void PacketRing::Reference(size_t block) {
+    if (block < refs_.size()) ++refs_[block];
+}
+
+void PacketRing::Unreference(size_t block) {
+    if (block >= refs_.size() || refs_[block] == 0) return;
+    if (--refs_[block] == 0 && kept_[block] != 0) {
+        kept_[block] = 0;
+        GiveBack(block);
+    }
+}
+
+void PacketRing::GiveBack(size_t block) {
+    __atomic_store_n(&Block(map_, blockSize_, block)->hdr.bh1.block_status, TP_STATUS_KERNEL, __ATOMIC_RELEASE);
 }
 
 bool PacketRing::BeginBlock() {
-    if (fd_ < 0) return false;
-    tpacket_block_desc* b = Block(map_, blockSize_, current_);
-    if (!Ready(b)) return false;
+    if (!Fresh()) return false;
+    const tpacket_block_desc* b = Block(map_, blockSize_, current_);
     left_ = b->hdr.bh1.num_pkts;
     offset_ = b->hdr.bh1.offset_to_first_pkt;
     return true;
@@ -222,8 +257,8 @@ bool PacketRing::NextPacket(const uint8_t*& packet, size_t& size) {
 }
 
 void PacketRing::EndBlock() {
-    tpacket_block_desc* b = Block(map_, blockSize_, current_);
-    __atomic_store_n(&b->hdr.bh1.block_status, TP_STATUS_KERNEL, __ATOMIC_RELEASE);
+    if (refs_[current_] == 0) GiveBack(current_);
+    else kept_[current_] = 1;
     current_ = (current_ + 1) % blockCount_;
     left_ = 0;
 }

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <vector>
 
 namespace Kovon::Pelion {
 
@@ -27,21 +28,33 @@ std::optional<UdpDatagram> ParseUdpDatagram(const uint8_t* packet, size_t size);
 class PacketRing {
 public:
     PacketRing() = default;
-    ~PacketRing() { Close(); }
+    ~PacketRing() { Unmap(); }
     PacketRing(const PacketRing&) = delete;
     PacketRing& operator=(const PacketRing&) = delete;
 
     // Starts capturing UDP datagrams from sourceIp to destinationIp:port (host order; destinationIp
-    // 0: any local address). `bytes` of ring, in blocks of 1 MiB. False when packet sockets are not
-    // allowed here or the ring cannot be set up; nothing is left open then.
+    // 0: any local address). `bytes` of ring (64 MiB at most), in blocks of 1 MiB. False when packet
+    // sockets are not allowed here or the ring cannot be set up; nothing is left open then. Any
+    // earlier ring is unmapped: packets of it must no longer be referenced.
     bool Open(uint32_t sourceIp, uint32_t destinationIp, uint16_t port, size_t bytes);
+    // Stops capturing. The mapping stays, so that packets still referenced remain readable, until
+    // the next Open or the destructor.
     void Close();
     bool IsOpen() const { return fd_ >= 0; }
 
-    // Waits up to timeoutMs for a block the kernel has handed over.
-    bool Wait(int timeoutMs);
-    // Calls fn(ipPacket, size) for every packet of the next ready block and gives the block back to
-    // the kernel. Returns the number of packets seen, 0 when no block is ready.
+    // The kernel fills the blocks in turn; the reader takes them in the same order. A block whose
+    // packets the reader still references (Reference) is kept from the kernel after it was read,
+    // until its last reference goes (Unreference). The caller serialises every call below except
+    // Poll and ConsumeBlock's callback work, which run on the reader's thread.
+
+    // True when poll() would not wait: the block the kernel handed over last is still kept.
+    bool PollWouldSpin() const;
+    // Waits up to timeoutMs for the kernel to hand a block over.
+    void Poll(int timeoutMs) const;
+    // The next block to read is handed over and not yet read.
+    bool Fresh() const;
+    // Calls fn(ipPacket, size) for every packet of the next fresh block, then gives the block back
+    // unless referenced. Returns the number of packets seen, 0 when no block is fresh.
     template <typename Fn>
     size_t ConsumeBlock(Fn&& fn) {
         const uint8_t* packet = nullptr;
@@ -55,9 +68,13 @@ public:
         EndBlock();
         return count;
     }
-    // True while packets wait in the ring: a ready block, or one the kernel is still filling.
+    // The block ConsumeBlock is reading (valid inside its callback).
+    size_t CurrentBlock() const { return current_; }
+    void Reference(size_t block);
+    void Unreference(size_t block);
+    // True while packets wait in the ring: a fresh block, or one the kernel is still filling.
     bool Pending() const;
-    // Share of the ring (0..1) the kernel has filled and handed over, not yet consumed.
+    // Share of the ring (0..1) handed over and not yet read.
     double Backlog() const;
     // Packets the kernel had to drop because the ring was full.
     uint64_t Drops();
@@ -66,6 +83,8 @@ private:
     bool BeginBlock();
     bool NextPacket(const uint8_t*& packet, size_t& size);
     void EndBlock();
+    void GiveBack(size_t block);
+    void Unmap();
 
     int fd_ = -1;
     uint8_t* map_ = nullptr;
@@ -73,6 +92,8 @@ private:
     size_t blockSize_ = 0;
     size_t blockCount_ = 0;
     size_t current_ = 0;  // the block read next
+    std::vector<uint32_t> refs_;  // per block: references to its packets
+    std::vector<uint8_t> kept_;   // per block: read, but kept from the kernel for its references
     // Walk through the current block.
     uint32_t left_ = 0;
     size_t offset_ = 0;

@@ -55,6 +55,22 @@ Status StreamReceiver::Open(uint32_t hostIp, uint16_t port, uint32_t cameraIp) {
     }
     port_ = socket_.LocalPort();
     cameraIp_ = cameraIp;
+    {
+        // Frames of an earlier session that still point into its ring go before the ring is remapped.
+        std::unique_lock<std::mutex> lock(mutex_);
+        slotFreed_.wait(lock, [&] {
+            return std::none_of(slots_.begin(), slots_.end(), [](const Slot& s) { return s.state == SlotState::Delivering; });
+        });
+        bool dropped = false;
+        for (Slot& s : slots_) {
+            if (!s.inRing) continue;
+            ReleaseRing(s);
+            s.inRing = false;
+            s.state = SlotState::Free;
+            dropped = true;
+        }
+        if (dropped) queueCount_ = 0;
+    }
     const char* socketOnly = std::getenv("KOVON_GIGE_SOCKET_RECEIVE");
     if ((socketOnly == nullptr || std::strcmp(socketOnly, "1") != 0) &&
         ring_.Open(cameraIp, hostIp, port_, kRingBytes)) {
@@ -112,8 +128,11 @@ Status StreamReceiver::SetBufferSize(uint64_t bytes, uint32_t packetPayload) {
     if (packets + 2 > Gvsp::kMaxStandardPacketId) return St::Error;
     try {
         for (Slot& s : slots_) {
+            ReleaseRing(s);
             s.data.assign(size, 0);
             s.got.assign(packets + 2, 0);
+            s.where.assign(packets + 2, nullptr);
+            s.sizes.assign(packets + 2, 0);
             s.state = SlotState::Free;
         }
         // The delivered buffer keeps its address once it exists.
@@ -136,8 +155,11 @@ void StreamReceiver::SetSettings(const SettingsRecord& s) {
 
 void StreamReceiver::Reset() {
     std::lock_guard<std::mutex> lock(mutex_);
-    for (Slot& s : slots_)
-        if (s.state != SlotState::Delivering) s.state = SlotState::Free;
+    for (Slot& s : slots_) {
+        if (s.state == SlotState::Delivering) continue;
+        ReleaseRing(s);
+        s.state = SlotState::Free;
+    }
     queueCount_ = 0;
     // Packets of the previous acquisition may still arrive and must not count as new frames, so
     // the newest block id is kept; a camera that starts counting again from 1 is still accepted.
@@ -184,22 +206,28 @@ void StreamReceiver::Loop() {
 }
 
 void StreamReceiver::ReceiveFromRing(Clock::time_point& lastHousekeeping) {
-    const bool ready = ring_.Wait(kWakeMs);
+    bool spin;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        spin = !ring_.Fresh() && ring_.PollWouldSpin();
+    }
+    // While the block handed over last is kept for a frame, poll() would return at once: look
+    // again after a moment instead (about half the time after which the kernel hands a block over).
+    if (spin) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    else ring_.Poll(kWakeMs);
     const auto now = Clock::now();
     std::unique_lock<std::mutex> lock(mutex_);
     const uint64_t finishedBefore = stats_.framesCompleted + stats_.framesIncomplete;
-    size_t n = 0;
-    if (ready) {
-        // One block at a time, so that WaitForFrame gets the lock in between.
-        n = ring_.ConsumeBlock([&](const uint8_t* packet, size_t size) {
-            auto d = ParseUdpDatagram(packet, size);
-            if (!d || d->sourceIp != cameraIp_ || d->destinationPort != port_) {
-                ++stats_.packetsRejected;
-                return;
-            }
-            Process(lock, d->payload, d->payloadSize, now);
-        });
-    }
+    // One block at a time, so that WaitForFrame gets the lock in between.
+    ringBlock_ = ring_.CurrentBlock();
+    const size_t n = ring_.ConsumeBlock([&](const uint8_t* packet, size_t size) {
+        auto d = ParseUdpDatagram(packet, size);
+        if (!d || d->sourceIp != cameraIp_ || d->destinationPort != port_) {
+            ++stats_.packetsRejected;
+            return;
+        }
+        Process(lock, d->payload, d->payloadSize, now);
+    });
     EndBatch(now, n == 0, lastHousekeeping, finishedBefore);
 }
 
@@ -237,7 +265,14 @@ void StreamReceiver::EndBatch(Clock::time_point now, bool idle, Clock::time_poin
     if (stats_.framesCompleted + stats_.framesIncomplete != finishedBefore) frameReady_.notify_all();
 }
 
+void StreamReceiver::ReleaseRing(Slot& s) {
+    for (size_t b = 0; s.ringBlocks != 0; ++b, s.ringBlocks >>= 1)
+        if ((s.ringBlocks & 1) != 0) ring_.Unreference(b);
+}
+
 void StreamReceiver::ResetSlot(Slot& s, uint64_t blockId, Clock::time_point now) {
+    ReleaseRing(s);
+    s.inRing = ring_.IsOpen();
     s.state = SlotState::Filling;
     s.blockId = blockId;
     std::fill(s.got.begin(), s.got.end(), 0);
@@ -401,7 +436,17 @@ void StreamReceiver::Process(std::unique_lock<std::mutex>& lock, const uint8_t* 
                 ++stats_.packetsRejected;
                 return;
             }
-            std::memcpy(s->data.data() + offset, p->data, p->dataSize);
+            if (s->inRing) {
+                s->where[id] = p->data;
+                s->sizes[id] = static_cast<uint16_t>(p->dataSize);
+                const uint64_t bit = uint64_t{1} << ringBlock_;
+                if ((s->ringBlocks & bit) == 0) {
+                    s->ringBlocks |= bit;
+                    ring_.Reference(ringBlock_);
+                }
+            } else {
+                std::memcpy(s->data.data() + offset, p->data, p->dataSize);
+            }
             ++s->received;
             s->extent = std::max(s->extent, offset + p->dataSize);
             break;
@@ -440,6 +485,7 @@ void StreamReceiver::Finish(Slot& s, Status result) {
     if (result == St::Ok) ++stats_.framesCompleted;
     else ++stats_.framesIncomplete;
     if (queueCount_ == kSlots) {  // cannot happen with one slot per queued frame; keep it safe
+        ReleaseRing(s);
         s.state = SlotState::Free;
         ++stats_.framesDropped;
         return;
@@ -516,10 +562,18 @@ Status StreamReceiver::WaitForFrame(FrameRecord& record, uint32_t timeoutMs) {
     --queueCount_;
     s.state = SlotState::Delivering;
     const uint64_t dropped = stats_.framesDropped;
+    const uint64_t packetPayload = packetPayload_;
     lock.unlock();
 
     const uint64_t bytes = std::min<uint64_t>(s.extent, delivered_.size());
-    std::memcpy(delivered_.data(), s.data.data(), bytes);
+    if (s.inRing) {
+        // Each payload was checked to fit the buffer when it arrived.
+        for (size_t id = 1; id < s.got.size(); ++id)
+            if (s.got[id] != 0 && s.where[id] != nullptr)
+                std::memcpy(delivered_.data() + (id - 1) * packetPayload, s.where[id], s.sizes[id]);
+    } else {
+        std::memcpy(delivered_.data(), s.data.data(), bytes);
+    }
     record = {};
     record.blockId = s.blockId;
     record.timestamp = s.leaderInfo.timestamp;
@@ -538,6 +592,7 @@ Status StreamReceiver::WaitForFrame(FrameRecord& record, uint32_t timeoutMs) {
     const Status result = s.result;
 
     lock.lock();
+    ReleaseRing(s);
     s.state = SlotState::Free;
     slotFreed_.notify_all();
     return result;

@@ -6,8 +6,9 @@
 // Nothing is allocated per packet or per frame once the buffers are sized.
 //
 // Packets come from a memory-mapped packet ring where the process may open one (the kernel fills
-// it as packets arrive; one wake-up takes a whole block of them), otherwise from the UDP socket
-// in batches (recvmmsg) that land straight in the frame slots. The UDP socket stays bound in both
+// it as packets arrive; one wake-up takes a whole block of them; payloads stay in the ring until
+// WaitForFrame copies them out, so each byte is copied once), otherwise from the UDP socket in
+// batches (recvmmsg), each payload then copied into its frame slot. The UDP socket stays bound in both
 // cases: it holds the port. Setting KOVON_GIGE_SOCKET_RECEIVE=1 in the environment keeps to the
 // UDP socket.
 #include <sys/socket.h>
@@ -80,6 +81,12 @@ private:
         uint64_t blockId = 0;
         std::vector<uint8_t> data;
         std::vector<uint8_t> got;  // one flag per packet id: 0 leader, 1..n payload, n+1 trailer
+        // From the packet ring, payloads stay where the kernel put them until the frame is
+        // delivered: where they are per packet id, and which ring blocks they keep.
+        bool inRing = false;
+        std::vector<const uint8_t*> where;
+        std::vector<uint16_t> sizes;
+        uint64_t ringBlocks = 0;
         bool leader = false, trailer = false, damaged = false;
         Gvsp::Leader leaderInfo;
         uint32_t lastDataId = 0;  // known from the leader's geometry or the trailer's id; 0: unknown
@@ -109,6 +116,7 @@ private:
     void RequestResend(Slot& slot, uint32_t first, uint32_t last, bool extendedId);
     void RequestMissing(Slot& slot, Clock::time_point now);
     void ResetSlot(Slot& slot, uint64_t blockId, Clock::time_point now);
+    void ReleaseRing(Slot& slot);
 
     mutable std::mutex mutex_;  // guards slots, queue, settings and statistics
     std::condition_variable frameReady_;
@@ -133,6 +141,7 @@ private:
     UdpSocket socket_;
     UdpSocket resendSocket_;
     PacketRing ring_;
+    size_t ringBlock_ = 0;  // the ring block whose packets are being processed
     uint32_t cameraIp_ = 0;
     uint16_t port_ = 0;
     uint16_t resendReqId_ = 0;

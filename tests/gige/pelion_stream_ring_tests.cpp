@@ -92,18 +92,28 @@ TEST(PelionStreamRing, TheRingKeepsOnlyTheCamerasFlow) {
     camera.SendTo(unwanted, sizeof unwanted, 0x7F000001, uint16_t(port + 1));  // wrong port
     camera.SendTo(wanted, sizeof wanted, 0x7F000001, port);
 
-    std::vector<std::vector<uint8_t>> seen;
+    // The packet is kept where the kernel put it while referenced, its block out of the kernel's hands.
+    std::vector<const uint8_t*> seen;
+    size_t block = 0;
     ASSERT_TRUE(PelionTest::Eventually([&] {
-        if (ring.Wait(10))
-            ring.ConsumeBlock([&](const uint8_t* p, size_t n) {
-                auto d = ParseUdpDatagram(p, n);
-                if (d) seen.emplace_back(d->payload, d->payload + d->payloadSize);
-            });
+        ring.Poll(10);
+        block = ring.CurrentBlock();
+        ring.ConsumeBlock([&](const uint8_t* p, size_t n) {
+            auto d = ParseUdpDatagram(p, n);
+            ASSERT_TRUE(d);
+            seen.push_back(d->payload);
+            EXPECT_EQ(std::vector<uint8_t>(d->payload, d->payload + d->payloadSize),
+                      std::vector<uint8_t>(wanted, wanted + sizeof wanted));
+            ring.Reference(ring.CurrentBlock());
+        });
         return !seen.empty();
     }));
-    ASSERT_EQ(seen.size(), 1u);
-    EXPECT_EQ(seen[0], std::vector<uint8_t>(wanted, wanted + sizeof wanted));
+    EXPECT_EQ(seen.size(), 1u);
+    EXPECT_TRUE(ring.PollWouldSpin());
     EXPECT_FALSE(ring.Pending());
+    ring.Unreference(block);
+    EXPECT_FALSE(ring.PollWouldSpin());
+    EXPECT_EQ(ring.Drops(), 0u);
 }
 
 // Whole streams over each packet source.
