@@ -145,6 +145,7 @@ bool PacketRing::Open(uint32_t sourceIp, uint32_t destinationIp, uint16_t port, 
     address.sll_ifindex = static_cast<int>(InterfaceFor(destinationIp));
     if (::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) return fail();
     current_ = 0;
+    read_ = 0;
     left_ = 0;
     drops_ = 0;
     refs_.assign(blockCount_, 0);
@@ -198,15 +199,19 @@ bool PacketRing::Pending() const {
     return Ready(b) || __atomic_load_n(&b->hdr.bh1.num_pkts, __ATOMIC_RELAXED) != 0;
 }
 
-double PacketRing::Backlog() const {
-    if (blockCount_ == 0) return 0;
+size_t PacketRing::FreshCount() const {
     size_t fresh = 0;
     while (fresh < blockCount_) {
         const size_t b = (current_ + fresh) % blockCount_;
         if (kept_[b] != 0 || !Ready(Block(map_, blockSize_, b))) break;
         ++fresh;
     }
-    return static_cast<double>(fresh) / static_cast<double>(blockCount_);
+    return fresh;
+}
+
+double PacketRing::Backlog() const {
+    if (blockCount_ == 0) return 0;
+    return static_cast<double>(FreshCount()) / static_cast<double>(blockCount_);
 }
 
 void PacketRing::Reference(size_t block) {
@@ -260,6 +265,7 @@ void PacketRing::EndBlock() {
     if (refs_[current_] == 0) GiveBack(current_);
     else kept_[current_] = 1;
     current_ = (current_ + 1) % blockCount_;
+    ++read_;
     left_ = 0;
 }
 

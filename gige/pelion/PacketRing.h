@@ -76,6 +76,11 @@ public:
     bool Pending() const;
     // Share of the ring (0..1) handed over and not yet read.
     double Backlog() const;
+    // Blocks read since Open; the block ConsumeBlock is reading has this number.
+    uint64_t ReadCount() const { return read_; }
+    // The number of the first block that holds only packets arriving after this call: the blocks
+    // handed over but not yet read, and the one the kernel is filling, come before it.
+    uint64_t AfterNowMark() const { return read_ + FreshCount() + 1; }
     // Packets the kernel had to drop because the ring was full.
     uint64_t Drops();
 
@@ -84,6 +89,7 @@ private:
     bool NextPacket(const uint8_t*& packet, size_t& size);
     void EndBlock();
     void GiveBack(size_t block);
+    size_t FreshCount() const;
     void Unmap();
 
     int fd_ = -1;
@@ -92,6 +98,7 @@ private:
     size_t blockSize_ = 0;
     size_t blockCount_ = 0;
     size_t current_ = 0;  // the block read next
+    uint64_t read_ = 0;   // blocks read since Open
     std::vector<uint32_t> refs_;  // per block: references to its packets
     std::vector<uint8_t> kept_;   // per block: read, but kept from the kernel for its references
     // Walk through the current block.

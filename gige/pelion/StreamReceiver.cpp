@@ -283,7 +283,8 @@ void StreamReceiver::ResetSlot(Slot& s, uint64_t blockId, Clock::time_point now)
     s.received = s.resent = s.requested = 0;
     s.extent = 0;
     s.rounds = 0;
-    s.requestSequence = 0;
+    s.blocksSinceRequest = 0;
+    s.requestMark = 0;
     s.tailRequested = false;
     s.lastActivity = s.lastRequest = now;
     s.result = St::Ok;
@@ -339,12 +340,14 @@ StreamReceiver::Slot* StreamReceiver::SlotFor(std::unique_lock<std::mutex>& lock
     // so whatever they still miss (their end, typically) is asked for now rather than later.
     // One that can no longer be helped (no resend, or its rounds used up) is given up at once.
     const uint8_t maxRounds = std::max<uint8_t>(settings_.resendRounds, 1);
+    const bool fromSocket = !ring_.IsOpen();
     for (Slot& s : slots_) {
         if (s.state != SlotState::Filling || &s == slot) continue;
+        if (fromSocket || ring_.ReadCount() >= s.requestMark) ++s.blocksSinceRequest;
         if (settings_.resendEnabled == 0 ||
             (s.rounds >= maxRounds && now - s.lastRequest > std::chrono::milliseconds(settings_.packetTimeoutMs)))
             Finish(s, s.leader && s.trailer && !s.damaged ? St::FrameIncomplete : St::FrameDamaged);
-        else if (s.rounds == 0 || (s.rounds < maxRounds && sequence_ >= s.requestSequence + 2))
+        else if (s.rounds == 0 || (s.rounds < maxRounds && s.blocksSinceRequest >= 2))
             RequestMissing(s, now);  // first round, or the camera has moved on since the last one
         else if (!s.tailRequested && s.lastDataId != 0 && s.nextExpected <= s.lastDataId + 1)
             RequestResend(s, s.nextExpected, s.lastDataId + 1, extendedIds_);  // its end is missing too
@@ -510,7 +513,8 @@ void StreamReceiver::RequestResend(Slot& s, uint32_t first, uint32_t last, bool 
     s.requested += last - first + 1;
     s.rounds = std::max<uint8_t>(s.rounds, 1);
     s.lastRequest = Clock::now();
-    s.requestSequence = sequence_;
+    s.blocksSinceRequest = 0;
+    s.requestMark = ring_.IsOpen() ? ring_.AfterNowMark() : 0;
     if (s.lastDataId != 0 && last > s.lastDataId) s.tailRequested = true;
     ++stats_.resendRequests;
 }

@@ -94,7 +94,11 @@ private:
         uint32_t received = 0, resent = 0, requested = 0;
         uint64_t extent = 0;
         uint8_t rounds = 0;
-        uint64_t requestSequence = 0;  // the newest block's sequence when missing packets were last asked for
+        // Blocks the camera began after missing packets were last asked for: from the second on,
+        // what is still missing was lost again. With the packet ring, only blocks that reached
+        // the ring after the request count (requestMark), not a backlog queued before it.
+        uint32_t blocksSinceRequest = 0;
+        uint64_t requestMark = 0;
         bool tailRequested = false;    // the packets after the last one received have been asked for
         Clock::time_point lastActivity, lastRequest;
         Status result = St::Ok;
