@@ -150,6 +150,7 @@ bool PacketRing::Open(uint32_t sourceIp, uint32_t destinationIp, uint16_t port, 
     drops_ = 0;
     refs_.assign(blockCount_, 0);
     kept_.assign(blockCount_, 0);
+    keptCount_ = 0;
     return true;
 }
 
@@ -166,6 +167,7 @@ void PacketRing::Unmap() {
     blockCount_ = 0;
     refs_.clear();
     kept_.clear();
+    keptCount_ = 0;
 }
 
 namespace {
@@ -222,6 +224,7 @@ void PacketRing::Unreference(size_t block) {
     if (block >= refs_.size() || refs_[block] == 0) return;
     if (--refs_[block] == 0 && kept_[block] != 0) {
         kept_[block] = 0;
+        --keptCount_;
         GiveBack(block);
     }
 }
@@ -262,8 +265,12 @@ bool PacketRing::NextPacket(const uint8_t*& packet, size_t& size) {
 }
 
 void PacketRing::EndBlock() {
-    if (refs_[current_] == 0) GiveBack(current_);
-    else kept_[current_] = 1;
+    if (refs_[current_] == 0) {
+        GiveBack(current_);
+    } else {
+        kept_[current_] = 1;
+        ++keptCount_;
+    }
     current_ = (current_ + 1) % blockCount_;
     ++read_;
     left_ = 0;

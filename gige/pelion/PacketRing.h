@@ -76,6 +76,8 @@ public:
     bool Pending() const;
     // Share of the ring (0..1) handed over and not yet read.
     double Backlog() const;
+    // Share of the ring (0..1) read but kept for references.
+    double Kept() const { return blockCount_ == 0 ? 0 : static_cast<double>(keptCount_) / static_cast<double>(blockCount_); }
     // Blocks read since Open; the block ConsumeBlock is reading has this number.
     uint64_t ReadCount() const { return read_; }
     // The number of the first block that holds only packets arriving after this call: the blocks
@@ -101,6 +103,7 @@ private:
     uint64_t read_ = 0;   // blocks read since Open
     std::vector<uint32_t> refs_;  // per block: references to its packets
     std::vector<uint8_t> kept_;   // per block: read, but kept from the kernel for its references
+    size_t keptCount_ = 0;
     // Walk through the current block.
     uint32_t left_ = 0;
     size_t offset_ = 0;

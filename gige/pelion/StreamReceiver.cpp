@@ -21,6 +21,7 @@ constexpr int kGatherUs = 250;
 constexpr size_t kRingBytes = 64 << 20;
 constexpr int kPatienceMs = 30;
 constexpr double kPatienceBacklog = 0.5;
+constexpr double kMaxKept = 0.25;  // share of the ring that frames waiting for the caller may keep
 constexpr int kWakeMs = 5;  // the receiver looks at its stop flag and time-outs at least this often
 
 // True when block a comes after block b (16-bit ids wrap).
@@ -228,6 +229,7 @@ void StreamReceiver::ReceiveFromRing(Clock::time_point& lastHousekeeping) {
         }
         Process(lock, d->payload, d->payloadSize, now);
     });
+    if (ring_.Kept() > kMaxKept) EvacuateOldest();
     EndBatch(now, n == 0, lastHousekeeping, finishedBefore);
 }
 
@@ -268,6 +270,29 @@ void StreamReceiver::EndBatch(Clock::time_point now, bool idle, Clock::time_poin
 void StreamReceiver::ReleaseRing(Slot& s) {
     for (size_t b = 0; s.ringBlocks != 0; ++b, s.ringBlocks >>= 1)
         if ((s.ringBlocks & 1) != 0) ring_.Unreference(b);
+}
+
+// Frames waiting for the caller keep their ring blocks from the kernel; at a low packet rate a
+// block holds little, so a caller that falls behind could leave the kernel without room. Then the
+// oldest frames move out of the ring into their own slots (a second copy, only in that case).
+void StreamReceiver::EvacuateOldest() {
+    while (ring_.Kept() > kMaxKept / 2) {
+        Slot* oldest = nullptr;
+        for (Slot& s : slots_)
+            if (s.inRing && s.ringBlocks != 0 && (s.state == SlotState::Ready || s.state == SlotState::Filling) &&
+                (oldest == nullptr || s.sequence < oldest->sequence))
+                oldest = &s;
+        if (oldest == nullptr) return;
+        Evacuate(*oldest);
+    }
+}
+
+void StreamReceiver::Evacuate(Slot& s) {
+    for (size_t id = 1; id < s.got.size(); ++id)
+        if (s.got[id] != 0 && s.where[id] != nullptr)
+            std::memcpy(s.data.data() + (id - 1) * packetPayload_, s.where[id], s.sizes[id]);
+    ReleaseRing(s);
+    s.inRing = false;
 }
 
 void StreamReceiver::ResetSlot(Slot& s, uint64_t blockId, Clock::time_point now) {

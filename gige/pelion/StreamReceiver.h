@@ -121,6 +121,8 @@ private:
     void RequestMissing(Slot& slot, Clock::time_point now);
     void ResetSlot(Slot& slot, uint64_t blockId, Clock::time_point now);
     void ReleaseRing(Slot& slot);
+    void Evacuate(Slot& slot);
+    void EvacuateOldest();
 
     mutable std::mutex mutex_;  // guards slots, queue, settings and statistics
     std::condition_variable frameReady_;
