@@ -106,6 +106,22 @@ std::optional<UdpDatagram> ParseUdpDatagram(const uint8_t* packet, size_t size) 
     return d;
 }
 
+bool UdpChecksumValid(const uint8_t* packet, size_t size) {
+    auto d = ParseUdpDatagram(packet, size);
+    if (!d) return false;
+    const uint8_t* udp = d->payload - 8;
+    const size_t length = d->payloadSize + 8;
+    if (udp[6] == 0 && udp[7] == 0) return true;  // the sender computed none
+    // One's complement sum over the pseudo header (addresses, protocol, length) and the datagram.
+    uint64_t sum = (d->sourceIp >> 16) + (d->sourceIp & 0xFFFF) + (d->destinationIp >> 16) +
+                   (d->destinationIp & 0xFFFF) + kProtocolUdp + length;
+    size_t i = 0;
+    for (; i + 1 < length; i += 2) sum += (uint32_t{udp[i]} << 8) | udp[i + 1];
+    if (i < length) sum += uint32_t{udp[i]} << 8;
+    while ((sum >> 16) != 0) sum = (sum & 0xFFFF) + (sum >> 16);
+    return sum == 0xFFFF;
+}
+
 bool PacketRing::Open(uint32_t sourceIp, uint32_t destinationIp, uint16_t port, size_t bytes) {
     Close();
     Unmap();
@@ -241,7 +257,7 @@ bool PacketRing::BeginBlock() {
     return true;
 }
 
-bool PacketRing::NextPacket(const uint8_t*& packet, size_t& size) {
+bool PacketRing::NextPacket(const uint8_t*& packet, size_t& size, bool& checksumChecked) {
     // The kernel lays the block out, but its offsets are still checked against the block's bounds.
     while (left_ != 0) {
         if (offset_ < sizeof(tpacket_block_desc) || offset_ + sizeof(tpacket3_hdr) > blockSize_) {
@@ -259,6 +275,7 @@ bool PacketRing::NextPacket(const uint8_t*& packet, size_t& size) {
         if (!whole) continue;  // truncated by the ring: useless
         packet = block + start;
         size = h->tp_snaplen;
+        checksumChecked = (h->tp_status & (TP_STATUS_CSUM_VALID | TP_STATUS_CSUMNOTREADY)) != 0;
         return true;
     }
     return false;

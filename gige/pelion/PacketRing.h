@@ -24,6 +24,8 @@ struct UdpDatagram {
 // Checks an IPv4 packet (from its IP header on) and returns its UDP datagram: IPv4, header length,
 // total length within `size`, no fragment, UDP, UDP length within the IP payload. Pure function.
 std::optional<UdpDatagram> ParseUdpDatagram(const uint8_t* packet, size_t size);
+// The UDP checksum of a datagram ParseUdpDatagram accepted: true when it matches or is absent (0).
+bool UdpChecksumValid(const uint8_t* packet, size_t size);
 
 class PacketRing {
 public:
@@ -53,17 +55,19 @@ public:
     void Poll(int timeoutMs) const;
     // The next block to read is handed over and not yet read.
     bool Fresh() const;
-    // Calls fn(ipPacket, size) for every packet of the next fresh block, then gives the block back
-    // unless referenced. Returns the number of packets seen, 0 when no block is fresh.
+    // Calls fn(ipPacket, size, checksumChecked) for every packet of the next fresh block, then gives
+    // the block back unless referenced. checksumChecked: the network card verified the checksum,
+    // or the packet was sent on this host and has none yet. Returns the number of packets seen, 0 when no block is fresh.
     template <typename Fn>
     size_t ConsumeBlock(Fn&& fn) {
         const uint8_t* packet = nullptr;
         size_t size = 0;
+        bool checked = false;
         size_t count = 0;
         if (!BeginBlock()) return 0;
-        while (NextPacket(packet, size)) {
+        while (NextPacket(packet, size, checked)) {
             ++count;
-            fn(packet, size);
+            fn(packet, size, checked);
         }
         EndBlock();
         return count;
@@ -88,7 +92,7 @@ public:
 
 private:
     bool BeginBlock();
-    bool NextPacket(const uint8_t*& packet, size_t& size);
+    bool NextPacket(const uint8_t*& packet, size_t& size, bool& checksumChecked);
     void EndBlock();
     void GiveBack(size_t block);
     size_t FreshCount() const;

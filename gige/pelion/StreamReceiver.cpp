@@ -221,9 +221,11 @@ void StreamReceiver::ReceiveFromRing(Clock::time_point& lastHousekeeping) {
     const uint64_t finishedBefore = stats_.framesCompleted + stats_.framesIncomplete;
     // One block at a time, so that WaitForFrame gets the lock in between.
     ringBlock_ = ring_.CurrentBlock();
-    const size_t n = ring_.ConsumeBlock([&](const uint8_t* packet, size_t size) {
+    const size_t n = ring_.ConsumeBlock([&](const uint8_t* packet, size_t size, bool checksumChecked) {
+        // The ring sees packets before the UDP layer would have checked them.
         auto d = ParseUdpDatagram(packet, size);
-        if (!d || d->sourceIp != cameraIp_ || d->destinationPort != port_) {
+        if (!d || d->sourceIp != cameraIp_ || d->destinationPort != port_ ||
+            (!checksumChecked && !UdpChecksumValid(packet, size))) {
             ++stats_.packetsRejected;
             return;
         }

@@ -76,6 +76,26 @@ TEST(PelionStreamRing, ParsesUdpDatagramsAndRefusesMalformedOnes) {
     EXPECT_FALSE(ParseUdpDatagram(nullptr, 100));
 }
 
+TEST(PelionStreamRing, ChecksUdpChecksums) {
+    auto d = Datagram(1);
+    d[28] = 'A';
+    struct Case {
+        uint16_t checksum;
+        bool valid;
+    };
+    // 0x5825 worked out by hand for 127.0.0.9:0x1234 -> 127.0.0.1:0x5678, one byte 'A'.
+    for (const Case& c : {Case{0x5825, true}, Case{0x5826, false}, Case{0x0000, true}, Case{0xA7DA, false}}) {
+        SCOPED_TRACE(c.checksum);
+        d[26] = uint8_t(c.checksum >> 8);
+        d[27] = uint8_t(c.checksum);
+        EXPECT_EQ(UdpChecksumValid(d.data(), d.size()), c.valid);
+    }
+    d[26] = 0x58, d[27] = 0x25;
+    d[28] = 'B';  // a payload bit flipped in transit
+    EXPECT_FALSE(UdpChecksumValid(d.data(), d.size()));
+    EXPECT_FALSE(UdpChecksumValid(d.data(), 20));
+}
+
 TEST(PelionStreamRing, TheRingKeepsOnlyTheCamerasFlow) {
     UdpSocket receiver;
     ASSERT_TRUE(receiver.Open(0x7F000001, 0));
@@ -98,7 +118,7 @@ TEST(PelionStreamRing, TheRingKeepsOnlyTheCamerasFlow) {
     ASSERT_TRUE(PelionTest::Eventually([&] {
         ring.Poll(10);
         block = ring.CurrentBlock();
-        ring.ConsumeBlock([&](const uint8_t* p, size_t n) {
+        ring.ConsumeBlock([&](const uint8_t* p, size_t n, bool) {
             auto d = ParseUdpDatagram(p, n);
             ASSERT_TRUE(d);
             seen.push_back(d->payload);
