@@ -491,6 +491,7 @@ void StreamReceiver::Process(std::unique_lock<std::mutex>& lock, const uint8_t* 
             break;
     }
     s->got[id] = 1;
+    if (p->format != Gvsp::Format::Payload) s->where[id] = nullptr;  // no payload of an earlier frame there
     if (wasRequested) {
         ++s->resent;
         ++stats_.packetsResent;
