@@ -52,8 +52,12 @@ double CpuSeconds() {
 class SimProcess {
 public:
     SimProcess(int last, double loss, int64_t speedMbps) : address("127.0.0." + std::to_string(last)) {
-        std::vector<std::string> argv = {KOVON_SIM_PATH, "--speed", std::to_string(speedMbps * 1'000'000),
-                                         "--loss", std::to_string(loss), address + ",ZRA-GE500,BENCH"};
+        std::vector<std::string> argv = {KOVON_SIM_PATH,
+                                         "--speed",
+                                         std::to_string(speedMbps * 1'000'000),
+                                         "--loss",
+                                         std::to_string(loss),
+                                         address + ",ZRA-GE500,BENCH"};
         std::vector<char*> args;
         for (auto& a : argv) args.push_back(a.data());
         args.push_back(nullptr);
@@ -146,8 +150,10 @@ void Ours(benchmark::State& state, bool socketOnly) {
     for (auto _ : state) {
         Status st = WaitForFrame(60, &r);
         if (st == St::Timeout) continue;
-        if (st == St::Ok) ++run.complete;
-        else ++run.incomplete;
+        if (st == St::Ok)
+            ++run.complete;
+        else
+            ++run.incomplete;
         first = std::min(first, r.blockId);
         lastBlock = std::max(lastBlock, r.blockId);
     }
@@ -161,8 +167,12 @@ void Ours(benchmark::State& state, bool socketOnly) {
     Report(state, run);
 }
 
-void OurReceiver(benchmark::State& state) { Ours(state, false); }
-void OurReceiverSocket(benchmark::State& state) { Ours(state, true); }
+void OurReceiver(benchmark::State& state) {
+    Ours(state, false);
+}
+void OurReceiverSocket(benchmark::State& state) {
+    Ours(state, true);
+}
 
 void AravisReceiver(benchmark::State& state) {
     const double loss = static_cast<double>(state.range(0)) / 100.0;
@@ -186,7 +196,8 @@ void AravisReceiver(benchmark::State& state) {
     for (int i = 0; i < 16; ++i) arv_stream_push_buffer(stream, arv_buffer_new(payload, nullptr));
     arv_camera_start_acquisition(camera, nullptr);
     for (int i = 0; i < 10; ++i) {
-        if (ArvBuffer* b = arv_stream_timeout_pop_buffer(stream, 1'000'000)) arv_stream_push_buffer(stream, b);
+        if (ArvBuffer* b = arv_stream_timeout_pop_buffer(stream, 1'000'000))
+            arv_stream_push_buffer(stream, b);
     }
     uint64_t first = UINT64_MAX, lastBlock = 0;
 
@@ -196,8 +207,10 @@ void AravisReceiver(benchmark::State& state) {
     for (auto _ : state) {
         ArvBuffer* b = arv_stream_timeout_pop_buffer(stream, 1'000'000);
         if (b == nullptr) continue;
-        if (arv_buffer_get_status(b) == ARV_BUFFER_STATUS_SUCCESS) ++run.complete;
-        else ++run.incomplete;
+        if (arv_buffer_get_status(b) == ARV_BUFFER_STATUS_SUCCESS)
+            ++run.complete;
+        else
+            ++run.incomplete;
         first = std::min<uint64_t>(first, arv_buffer_get_frame_id(b));
         lastBlock = std::max<uint64_t>(lastBlock, arv_buffer_get_frame_id(b));
         arv_stream_push_buffer(stream, b);

@@ -23,7 +23,7 @@ namespace Kovon::Pelion {
 namespace {
 
 constexpr size_t kBlockSize = size_t{1} << 20;
-constexpr size_t kMaxBlocks = 64;  // a reader keeps which blocks it references in 64 bits
+constexpr size_t kMaxBlocks = 64;    // a reader keeps which blocks it references in 64 bits
 constexpr size_t kFrameSize = 2048;  // the ring's accounting unit; packets may be longer in TPACKET_V3
 constexpr unsigned kRetireMs = 2;    // a partly filled block is handed over after this long
 constexpr uint8_t kProtocolUdp = 17;
@@ -35,7 +35,8 @@ unsigned InterfaceFor(uint32_t ip) {
     if (::getifaddrs(&list) != 0) return 0;
     unsigned exact = 0, subnet = 0;
     for (ifaddrs* a = list; a != nullptr; a = a->ifa_next) {
-        if (a->ifa_addr == nullptr || a->ifa_addr->sa_family != AF_INET || a->ifa_netmask == nullptr) continue;
+        if (a->ifa_addr == nullptr || a->ifa_addr->sa_family != AF_INET || a->ifa_netmask == nullptr)
+            continue;
         const uint32_t addr = ntohl(reinterpret_cast<const sockaddr_in*>(a->ifa_addr)->sin_addr.s_addr);
         const uint32_t mask = ntohl(reinterpret_cast<const sockaddr_in*>(a->ifa_netmask)->sin_addr.s_addr);
         if (addr == ip && exact == 0) exact = ::if_nametoindex(a->ifa_name);
@@ -65,8 +66,8 @@ std::vector<sock_filter> FlowFilter(uint32_t sourceIp, uint32_t destinationIp, u
     f.push_back(BPF_STMT(BPF_LD | BPF_H | BPF_ABS, 6));  // flags and fragment offset
     const size_t fragmentJump = f.size();
     f.push_back(BPF_JUMP(BPF_JMP | BPF_JSET | BPF_K, 0x3FFF, 0, 0));  // more fragments or an offset: drop
-    f.push_back(BPF_STMT(BPF_LDX | BPF_B | BPF_MSH, 0));            // X = IP header length
-    f.push_back(BPF_STMT(BPF_LD | BPF_H | BPF_IND, 2));             // UDP destination port
+    f.push_back(BPF_STMT(BPF_LDX | BPF_B | BPF_MSH, 0));              // X = IP header length
+    f.push_back(BPF_STMT(BPF_LD | BPF_H | BPF_IND, 2));               // UDP destination port
     checkEq(port);
     f.push_back(BPF_STMT(BPF_RET | BPF_K, 0x40000));  // keep the whole packet
     const size_t drop = f.size();
@@ -246,7 +247,8 @@ void PacketRing::Unreference(size_t block) {
 }
 
 void PacketRing::GiveBack(size_t block) {
-    __atomic_store_n(&Block(map_, blockSize_, block)->hdr.bh1.block_status, TP_STATUS_KERNEL, __ATOMIC_RELEASE);
+    __atomic_store_n(&Block(map_, blockSize_, block)->hdr.bh1.block_status, TP_STATUS_KERNEL,
+                     __ATOMIC_RELEASE);
 }
 
 bool PacketRing::BeginBlock() {

@@ -57,7 +57,8 @@ public:
     bool Fresh() const;
     // Calls fn(ipPacket, size, checksumChecked) for every packet of the next fresh block, then gives
     // the block back unless referenced. checksumChecked: the network card verified the checksum,
-    // or the packet was sent on this host and has none yet. Returns the number of packets seen, 0 when no block is fresh.
+    // or the packet was sent on this host and has none yet. Returns the number of packets seen, 0 when no
+    // block is fresh.
     template <typename Fn>
     size_t ConsumeBlock(Fn&& fn) {
         const uint8_t* packet = nullptr;
@@ -81,7 +82,9 @@ public:
     // Share of the ring (0..1) handed over and not yet read.
     double Backlog() const;
     // Share of the ring (0..1) read but kept for references.
-    double Kept() const { return blockCount_ == 0 ? 0 : static_cast<double>(keptCount_) / static_cast<double>(blockCount_); }
+    double Kept() const {
+        return blockCount_ == 0 ? 0 : static_cast<double>(keptCount_) / static_cast<double>(blockCount_);
+    }
     // Blocks read since Open; the block ConsumeBlock is reading has this number.
     uint64_t ReadCount() const { return read_; }
     // The number of the first block that holds only packets arriving after this call: the blocks
@@ -103,8 +106,8 @@ private:
     size_t mapSize_ = 0;
     size_t blockSize_ = 0;
     size_t blockCount_ = 0;
-    size_t current_ = 0;  // the block read next
-    uint64_t read_ = 0;   // blocks read since Open
+    size_t current_ = 0;          // the block read next
+    uint64_t read_ = 0;           // blocks read since Open
     std::vector<uint32_t> refs_;  // per block: references to its packets
     std::vector<uint8_t> kept_;   // per block: read, but kept from the kernel for its references
     size_t keptCount_ = 0;

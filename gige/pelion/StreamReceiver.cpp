@@ -1,10 +1,9 @@
 #include "gige/pelion/StreamReceiver.h"
 
 #include <arpa/inet.h>
+#include <linux/filter.h>
 #include <netinet/in.h>
 #include <sys/ioctl.h>
-
-#include <linux/filter.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -22,7 +21,7 @@ constexpr size_t kRingBytes = 64 << 20;
 constexpr int kPatienceMs = 30;
 constexpr double kPatienceBacklog = 0.5;
 constexpr double kMaxKept = 0.25;  // share of the ring that frames waiting for the caller may keep
-constexpr int kWakeMs = 5;  // the receiver looks at its stop flag and time-outs at least this often
+constexpr int kWakeMs = 5;         // the receiver looks at its stop flag and time-outs at least this often
 
 // True when block a comes after block b (16-bit ids wrap).
 bool Newer(uint64_t a, uint64_t b, bool extendedId) {
@@ -46,7 +45,9 @@ StreamReceiver::StreamReceiver() {
     settings_.frameWaitTimeoutMs = 1000;
 }
 
-StreamReceiver::~StreamReceiver() { Close(); }
+StreamReceiver::~StreamReceiver() {
+    Close();
+}
 
 Status StreamReceiver::Open(uint32_t hostIp, uint16_t port, uint32_t cameraIp) {
     Close();
@@ -60,7 +61,8 @@ Status StreamReceiver::Open(uint32_t hostIp, uint16_t port, uint32_t cameraIp) {
         // Frames of an earlier session that still point into its ring go before the ring is remapped.
         std::unique_lock<std::mutex> lock(mutex_);
         slotFreed_.wait(lock, [&] {
-            return std::none_of(slots_.begin(), slots_.end(), [](const Slot& s) { return s.state == SlotState::Delivering; });
+            return std::none_of(slots_.begin(), slots_.end(),
+                                [](const Slot& s) { return s.state == SlotState::Delivering; });
         });
         bool dropped = false;
         for (Slot& s : slots_) {
@@ -78,7 +80,8 @@ Status StreamReceiver::Open(uint32_t hostIp, uint16_t port, uint32_t cameraIp) {
         // The ring sees every packet first; the socket, which only holds the port, keeps none.
         sock_filter dropAll = BPF_STMT(BPF_RET | BPF_K, 0);
         sock_fprog program{1, &dropAll};
-        if (::setsockopt(socket_.fd(), SOL_SOCKET, SO_ATTACH_FILTER, &program, sizeof program) != 0) ring_.Close();
+        if (::setsockopt(socket_.fd(), SOL_SOCKET, SO_ATTACH_FILTER, &program, sizeof program) != 0)
+            ring_.Close();
     }
     if (!ring_.IsOpen()) {
         socket_.SetReceiveBuffer(kSocketBuffer);
@@ -87,10 +90,9 @@ Status StreamReceiver::Open(uint32_t hostIp, uint16_t port, uint32_t cameraIp) {
     }
     packets_.assign(kBatch * kPacketBuffer, 0);
     for (size_t i = 0; i < kBatch; ++i) {
-        iov_[i] = {packets_.data() + i * kPacketBuffer, kPacketBuffer};
         msgs_[i].msg_hdr = {};
-        msgs_[i].msg_hdr.msg_iov = &iov_[i];
-        msgs_[i].msg_hdr.msg_iovlen = 1;
+        msgs_[i].msg_hdr.msg_iov = &iov_[2 * i];
+        msgs_[i].msg_hdr.msg_iovlen = 2;
         msgs_[i].msg_hdr.msg_name = &sources_[i];
         msgs_[i].msg_hdr.msg_namelen = sizeof sources_[i];
     }
@@ -120,9 +122,10 @@ Status StreamReceiver::SetBufferSize(uint64_t bytes, uint32_t packetPayload) {
         return St::Error;
     std::unique_lock<std::mutex> lock(mutex_);
     if (bytes <= capacity_ && packetPayload == packetPayload_) return St::Ok;
-    // A slot being copied out by WaitForFrame must not move under it.
+    // A slot being copied out by WaitForFrame, or written by the kernel in a receive, must not move.
     slotFreed_.wait(lock, [&] {
-        return std::none_of(slots_.begin(), slots_.end(), [](const Slot& s) { return s.state == SlotState::Delivering; });
+        return !receiving_ && std::none_of(slots_.begin(), slots_.end(),
+                                           [](const Slot& s) { return s.state == SlotState::Delivering; });
     });
     const uint64_t size = std::max(bytes, capacity_);
     const uint64_t packets = (size + packetPayload - 1) / packetPayload;
@@ -214,8 +217,10 @@ void StreamReceiver::ReceiveFromRing(Clock::time_point& lastHousekeeping) {
     }
     // While the block handed over last is kept for a frame, poll() would return at once: look
     // again after a moment instead (about half the time after which the kernel hands a block over).
-    if (spin) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    else ring_.Poll(kWakeMs);
+    if (spin)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    else
+        ring_.Poll(kWakeMs);
     const auto now = Clock::now();
     std::unique_lock<std::mutex> lock(mutex_);
     const uint64_t finishedBefore = stats_.framesCompleted + stats_.framesIncomplete;
@@ -235,7 +240,40 @@ void StreamReceiver::ReceiveFromRing(Clock::time_point& lastHousekeeping) {
     EndBatch(now, n == 0, lastHousekeeping, finishedBefore);
 }
 
+// Points each datagram of the next batch at its place: the GVSP header to heads_, the payload to
+// the newest frame's slot at the offset of the packet expected there (those not yet received, in
+// order), or to packets_ when nothing is expected.
+void StreamReceiver::PredictPlaces() {
+    Slot* s = nullptr;
+    for (Slot& candidate : slots_)
+        if (candidate.state == SlotState::Filling && !candidate.inRing && haveNewest_ &&
+            candidate.blockId == newestBlock_)
+            s = &candidate;
+    // Leaders and trailers land in the payload place too: it must hold them.
+    const bool predict = s != nullptr && packetPayload_ >= 64 && !extendedIds_;
+    const uint32_t lastData =
+        predict ? (s->lastDataId != 0 ? s->lastDataId : static_cast<uint32_t>(s->got.size() - 2)) : 0;
+    uint32_t id = predict ? std::max<uint32_t>(s->nextExpected, 1) : 0;
+    for (size_t i = 0; i < kBatch; ++i, ++id) {
+        uint8_t* place = nullptr;
+        if (predict && id <= lastData && s->got[id] == 0 && uint64_t{id} * packetPayload_ <= s->data.size())
+            place = s->data.data() + uint64_t{id - 1} * packetPayload_;
+        predicted_[i] = place;
+        iov_[2 * i] = {heads_[i].data(), Gvsp::kHeaderSize};
+        if (place != nullptr)
+            iov_[2 * i + 1] = {place, packetPayload_};
+        else
+            iov_[2 * i + 1] = {packets_.data() + i * kPacketBuffer + Gvsp::kHeaderSize,
+                               kPacketBuffer - Gvsp::kHeaderSize};
+    }
+}
+
 void StreamReceiver::ReceiveFromSocket(Clock::time_point& lastHousekeeping) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        PredictPlaces();
+        receiving_ = true;
+    }
     // Blocks (up to the socket's receive time-out) for the first packet, then takes whatever
     // else is already queued, up to a batch, in the same call.
     for (size_t i = 0; i < kBatch; ++i) msgs_[i].msg_hdr.msg_namelen = sizeof sources_[i];
@@ -244,19 +282,54 @@ void StreamReceiver::ReceiveFromSocket(Clock::time_point& lastHousekeeping) {
     {
         std::unique_lock<std::mutex> lock(mutex_);
         const uint64_t finishedBefore = stats_.framesCompleted + stats_.framesIncomplete;
+        // First every datagram that did not land where it belongs goes whole to packets_, before
+        // any payload is put in its place: one of those places may hold such a datagram.
+        std::array<bool, kBatch> placed{};
+        for (int i = 0; i < n; ++i) {
+            const size_t size = msgs_[i].msg_len;
+            uint8_t* whole = packets_.data() + i * kPacketBuffer;
+            const uint8_t* h = heads_[i].data();
+            if (predicted_[i] != nullptr && size > Gvsp::kHeaderSize &&
+                (msgs_[i].msg_hdr.msg_flags & MSG_TRUNC) == 0) {
+                const uint32_t id = (uint32_t{h[5]} << 16) | (uint32_t{h[6]} << 8) | h[7];
+                const uint8_t* expected = nullptr;
+                for (const Slot& s : slots_)
+                    if (s.state == SlotState::Filling && !s.inRing &&
+                        s.blockId == ((uint32_t{h[2]} << 8) | h[3]) && id >= 1 && id < s.got.size())
+                        expected = s.data.data() + uint64_t{id - 1} * packetPayload_;
+                placed[i] = h[0] == 0 && h[1] == 0 && h[4] == static_cast<uint8_t>(Gvsp::Format::Payload) &&
+                            expected == predicted_[i];
+                if (!placed[i])
+                    std::memcpy(
+                        whole + Gvsp::kHeaderSize, predicted_[i],
+                        std::min<size_t>(size, Gvsp::kHeaderSize + packetPayload_) - Gvsp::kHeaderSize);
+            }
+            std::memcpy(whole, h, Gvsp::kHeaderSize);
+        }
         for (int i = 0; i < n; ++i) {
             const auto* from = reinterpret_cast<const sockaddr_in*>(&sources_[i]);
             if (from->sin_family != AF_INET || ntohl(from->sin_addr.s_addr) != cameraIp_) {
                 ++stats_.packetsRejected;
                 continue;
             }
-            Process(lock, packets_.data() + i * kPacketBuffer, std::min<size_t>(msgs_[i].msg_len, kPacketBuffer), now);
+            // A datagram longer than its place was cut: its payload did not fit a packet.
+            const bool truncated = (msgs_[i].msg_hdr.msg_flags & MSG_TRUNC) != 0;
+            const size_t limit =
+                Gvsp::kHeaderSize +
+                (predicted_[i] != nullptr ? packetPayload_ : kPacketBuffer - Gvsp::kHeaderSize);
+            const size_t size = std::min<size_t>(msgs_[i].msg_len, limit);
+            // A payload already in its place is read from there, its header from packets_.
+            Process(lock, packets_.data() + i * kPacketBuffer, size, now, truncated,
+                    placed[i] ? predicted_[i] : nullptr);
         }
+        receiving_ = false;
+        slotFreed_.notify_all();
         EndBatch(now, n <= 0, lastHousekeeping, finishedBefore);
     }
     // A short batch means the receiver is ahead of the camera: let packets gather for a moment
     // rather than paying a system call for every one or two (the socket buffer holds them).
-    if (n > 0 && static_cast<size_t>(n) < kBatch / 4) std::this_thread::sleep_for(std::chrono::microseconds(kGatherUs));
+    if (n > 0 && static_cast<size_t>(n) < kBatch / 4)
+        std::this_thread::sleep_for(std::chrono::microseconds(kGatherUs));
 }
 
 // Under the lock, after a batch of packets (or none): time-outs, and a wake-up for waiting callers.
@@ -281,7 +354,8 @@ void StreamReceiver::EvacuateOldest() {
     while (ring_.Kept() > kMaxKept / 2) {
         Slot* oldest = nullptr;
         for (Slot& s : slots_)
-            if (s.inRing && s.ringBlocks != 0 && (s.state == SlotState::Ready || s.state == SlotState::Filling) &&
+            if (s.inRing && s.ringBlocks != 0 &&
+                (s.state == SlotState::Ready || s.state == SlotState::Filling) &&
                 (oldest == nullptr || s.sequence < oldest->sequence))
                 oldest = &s;
         if (oldest == nullptr) return;
@@ -318,13 +392,14 @@ void StreamReceiver::ResetSlot(Slot& s, uint64_t blockId, Clock::time_point now)
     s.sequence = ++sequence_;
 }
 
-StreamReceiver::Slot* StreamReceiver::SlotFor(std::unique_lock<std::mutex>& lock, uint64_t blockId, bool extendedId,
-                                              Clock::time_point now) {
+StreamReceiver::Slot* StreamReceiver::SlotFor(std::unique_lock<std::mutex>& lock, uint64_t blockId,
+                                              bool extendedId, Clock::time_point now) {
     for (Slot& s : slots_)
         if (s.state == SlotState::Filling && s.blockId == blockId) return &s;
     if (!accepting_) return nullptr;
     const bool restarted = restartPending_ && blockId <= kRestartBlocks;
-    if (haveNewest_ && !restarted && !Newer(blockId, newestBlock_, extendedId)) return nullptr;  // late packet
+    if (haveNewest_ && !restarted && !Newer(blockId, newestBlock_, extendedId))
+        return nullptr;  // late packet
     restartPending_ = false;
     if (haveNewest_ && !restarted) {
         uint64_t gap = extendedId ? blockId - newestBlock_ : static_cast<uint16_t>(blockId - newestBlock_);
@@ -337,9 +412,9 @@ StreamReceiver::Slot* StreamReceiver::SlotFor(std::unique_lock<std::mutex>& lock
     Slot* slot = FreeSlot();
     if (slot != nullptr) {
         patient_ = true;
-    } else if (queueCount_ != 0 && patient_ &&
-               std::none_of(slots_.begin(), slots_.end(),
-                            [](const Slot& s) { return s.state == SlotState::Filling && s.rounds != 0; })) {
+    } else if (queueCount_ != 0 && patient_ && std::none_of(slots_.begin(), slots_.end(), [](const Slot& s) {
+                   return s.state == SlotState::Filling && s.rounds != 0;
+               })) {
         slot = WaitForFreeSlot(lock);
         if (!accepting_) return nullptr;  // stopped meanwhile
         now = Clock::now();
@@ -372,7 +447,8 @@ StreamReceiver::Slot* StreamReceiver::SlotFor(std::unique_lock<std::mutex>& lock
         if (s.state != SlotState::Filling || &s == slot) continue;
         if (fromSocket || ring_.ReadCount() >= s.requestMark) ++s.blocksSinceRequest;
         if (settings_.resendEnabled == 0 ||
-            (s.rounds >= maxRounds && now - s.lastRequest > std::chrono::milliseconds(settings_.packetTimeoutMs)))
+            (s.rounds >= maxRounds &&
+             now - s.lastRequest > std::chrono::milliseconds(settings_.packetTimeoutMs)))
             Finish(s, s.leader && s.trailer && !s.damaged ? St::FrameIncomplete : St::FrameDamaged);
         else if (s.rounds == 0 || (s.rounds < maxRounds && s.blocksSinceRequest >= 2))
             RequestMissing(s, now);  // first round, or the camera has moved on since the last one
@@ -417,12 +493,13 @@ StreamReceiver::Slot* StreamReceiver::WaitForFreeSlot(std::unique_lock<std::mute
 }
 
 void StreamReceiver::Process(std::unique_lock<std::mutex>& lock, const uint8_t* data, size_t size,
-                             Clock::time_point now) {
+                             Clock::time_point now, bool oversized, const uint8_t* payloadAt) {
     auto p = Gvsp::DecodePacket(data, size);
     if (!p || capacity_ == 0 || p->status != 0) {
         ++stats_.packetsRejected;
         return;
     }
+    if (payloadAt != nullptr) p->data = payloadAt;
     Slot* s = SlotFor(lock, p->blockId, p->extendedId, now);
     if (s == nullptr) {
         ++stats_.packetsRejected;
@@ -461,7 +538,7 @@ void StreamReceiver::Process(std::unique_lock<std::mutex>& lock, const uint8_t* 
         }
         case Gvsp::Format::Payload: {
             const uint64_t offset = uint64_t{id - 1} * packetPayload_;
-            if (p->dataSize > packetPayload_ || offset + p->dataSize > capacity_) {
+            if (oversized || p->dataSize > packetPayload_ || offset + p->dataSize > capacity_) {
                 s->damaged = true;
                 ++stats_.packetsRejected;
                 return;
@@ -474,7 +551,7 @@ void StreamReceiver::Process(std::unique_lock<std::mutex>& lock, const uint8_t* 
                     s->ringBlocks |= bit;
                     ring_.Reference(ringBlock_);
                 }
-            } else {
+            } else if (s->data.data() + offset != p->data) {  // not received in place
                 std::memcpy(s->data.data() + offset, p->data, p->dataSize);
             }
             ++s->received;
@@ -513,8 +590,10 @@ void StreamReceiver::CheckComplete(Slot& s) {
 
 void StreamReceiver::Finish(Slot& s, Status result) {
     s.result = result;
-    if (result == St::Ok) ++stats_.framesCompleted;
-    else ++stats_.framesIncomplete;
+    if (result == St::Ok)
+        ++stats_.framesCompleted;
+    else
+        ++stats_.framesIncomplete;
     if (queueCount_ == kSlots) {  // cannot happen with one slot per queued frame; keep it safe
         ReleaseRing(s);
         s.state = SlotState::Free;
@@ -560,7 +639,9 @@ void StreamReceiver::RequestMissing(Slot& s, Clock::time_point now) {
             inRun = false;
         }
     }
-    if (inRun) RequestResend(s, runStart, std::min<uint32_t>(last, static_cast<uint32_t>(s.got.size() - 1)), extendedIds_);
+    if (inRun)
+        RequestResend(s, runStart, std::min<uint32_t>(last, static_cast<uint32_t>(s.got.size() - 1)),
+                      extendedIds_);
     s.rounds = static_cast<uint8_t>(rounds + 1);
     s.lastRequest = now;
 }

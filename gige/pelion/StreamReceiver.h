@@ -99,7 +99,7 @@ private:
         // the ring after the request count (requestMark), not a backlog queued before it.
         uint32_t blocksSinceRequest = 0;
         uint64_t requestMark = 0;
-        bool tailRequested = false;    // the packets after the last one received have been asked for
+        bool tailRequested = false;  // the packets after the last one received have been asked for
         Clock::time_point lastActivity, lastRequest;
         Status result = St::Ok;
         uint64_t sequence = 0;
@@ -108,10 +108,15 @@ private:
     void Loop();
     void ReceiveFromRing(Clock::time_point& lastHousekeeping);
     void ReceiveFromSocket(Clock::time_point& lastHousekeeping);
-    void EndBatch(Clock::time_point now, bool idle, Clock::time_point& lastHousekeeping, uint64_t finishedBefore);
-    void Process(std::unique_lock<std::mutex>& lock, const uint8_t* data, size_t size, Clock::time_point now);
+    void EndBatch(Clock::time_point now, bool idle, Clock::time_point& lastHousekeeping,
+                  uint64_t finishedBefore);
+    // `oversized`: the datagram was cut to fit; `payloadAt`: where its payload already is.
+    void Process(std::unique_lock<std::mutex>& lock, const uint8_t* data, size_t size, Clock::time_point now,
+                 bool oversized = false, const uint8_t* payloadAt = nullptr);
+    void PredictPlaces();
     void Housekeeping(Clock::time_point now);
-    Slot* SlotFor(std::unique_lock<std::mutex>& lock, uint64_t blockId, bool extendedId, Clock::time_point now);
+    Slot* SlotFor(std::unique_lock<std::mutex>& lock, uint64_t blockId, bool extendedId,
+                  Clock::time_point now);
     Slot* WaitForFreeSlot(std::unique_lock<std::mutex>& lock);
     Slot* Oldest(SlotState state);
     Slot* FreeSlot();
@@ -151,10 +156,16 @@ private:
     uint32_t cameraIp_ = 0;
     uint16_t port_ = 0;
     uint16_t resendReqId_ = 0;
+    // Socket batches: each datagram's GVSP header lands in heads_, its payload where the packet
+    // expected next would go in the newest frame's slot (predicted_), else in packets_ after room
+    // for the header. A datagram that was not the one expected is moved to packets_ afterwards.
     std::vector<uint8_t> packets_;
     std::array<mmsghdr, kBatch> msgs_{};
-    std::array<iovec, kBatch> iov_{};
+    std::array<iovec, 2 * kBatch> iov_{};
     std::array<sockaddr_storage, kBatch> sources_{};
+    std::array<std::array<uint8_t, Gvsp::kHeaderSize>, kBatch> heads_{};
+    std::array<uint8_t*, kBatch> predicted_{};
+    bool receiving_ = false;  // the kernel may be writing into a frame slot (predicted_)
     std::atomic<bool> running_{false};
     std::thread thread_;
 };

@@ -27,9 +27,11 @@ namespace {
 std::vector<uint8_t> Datagram(size_t payload) {
     std::vector<uint8_t> p(28 + payload, 0xAB);
     const size_t total = p.size();
+    // clang-format off
     const uint8_t header[28] = {0x45, 0, uint8_t(total >> 8), uint8_t(total), 0, 1, 0x40, 0,  // DF set
                                 64,   17, 0, 0, 127, 0, 0, 9, 127, 0, 0, 1,                  // from .9 to .1
                                 0x12, 0x34, 0x56, 0x78, uint8_t((payload + 8) >> 8), uint8_t(payload + 8), 0, 0};
+    // clang-format on
     std::memcpy(p.data(), header, sizeof header);
     return p;
 }
@@ -59,10 +61,14 @@ TEST(PelionStreamRing, ParsesUdpDatagramsAndRefusesMalformedOnes) {
         uint8_t value;
     };
     const Case cases[] = {
-        {"IPv6 version", 0, 0x65},        {"header length below 20", 0, 0x44},
-        {"header past the packet", 0, 0x4F}, {"total length past the packet", 2, 0xFF},
-        {"more fragments", 6, 0x20},      {"fragment offset", 7, 0x01},
-        {"not UDP", 9, 6},                {"UDP length past the IP payload", 24, 0xFF},
+        {"IPv6 version", 0, 0x65},
+        {"header length below 20", 0, 0x44},
+        {"header past the packet", 0, 0x4F},
+        {"total length past the packet", 2, 0xFF},
+        {"more fragments", 6, 0x20},
+        {"fragment offset", 7, 0x01},
+        {"not UDP", 9, 6},
+        {"UDP length past the IP payload", 24, 0xFF},
         {"UDP length below its header", 25, 7},
     };
     for (const Case& c : cases) {
@@ -101,14 +107,15 @@ TEST(PelionStreamRing, TheRingKeepsOnlyTheCamerasFlow) {
     ASSERT_TRUE(receiver.Open(0x7F000001, 0));
     const uint16_t port = receiver.LocalPort();
     PacketRing ring;
-    if (!ring.Open(Loopback(120), 0x7F000001, port, 4 << 20)) GTEST_SKIP() << "packet sockets are not allowed here";
+    if (!ring.Open(Loopback(120), 0x7F000001, port, 4 << 20))
+        GTEST_SKIP() << "packet sockets are not allowed here";
 
     UdpSocket camera, stranger;
     ASSERT_TRUE(camera.Open(Loopback(120), 0));
     ASSERT_TRUE(stranger.Open(Loopback(121), 0));
     const uint8_t wanted[] = {'c', 'a', 'm'};
     const uint8_t unwanted[] = {'x'};
-    stranger.SendTo(unwanted, sizeof unwanted, 0x7F000001, port);         // wrong source
+    stranger.SendTo(unwanted, sizeof unwanted, 0x7F000001, port);              // wrong source
     camera.SendTo(unwanted, sizeof unwanted, 0x7F000001, uint16_t(port + 1));  // wrong port
     camera.SendTo(wanted, sizeof wanted, 0x7F000001, port);
 
