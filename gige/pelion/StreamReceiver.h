@@ -8,9 +8,10 @@
 // Packets come from a memory-mapped packet ring where the process may open one (the kernel fills
 // it as packets arrive; one wake-up takes a whole block of them; payloads stay in the ring until
 // WaitForFrame copies them out, so each byte is copied once), otherwise from the UDP socket in
-// batches (recvmmsg), each payload then copied into its frame slot. The UDP socket stays bound in both
-// cases: it holds the port. Setting KOVON_GIGE_SOCKET_RECEIVE=1 in the environment keeps to the
-// UDP socket.
+// batches (recvmmsg) whose payloads the kernel writes straight into the frame slot where the
+// packets expected next belong; only packets that arrive out of turn are moved. The UDP socket
+// stays bound in both cases: it holds the port. Setting KOVON_GIGE_SOCKET_RECEIVE=1 in the
+// environment keeps to the UDP socket.
 #include <sys/socket.h>
 
 #include <array>
