@@ -32,6 +32,7 @@
 
 #include "gige/pelion/Bootstrap.h"
 #include "gige/pelion/Pelion.h"
+#include "gige/pelion/StreamReceiver.h"
 
 using namespace Kovon::Pelion;
 
@@ -135,9 +136,9 @@ void Ours(benchmark::State& state, bool socketOnly) {
     const uint32_t geometry[2] = {kWidth, kHeight};
     WriteRegisters(60, Reg::Width, 2, geometry);
     WriteRegisters(60, Reg::PixelFormat, 1, &kMono8);
-    if (socketOnly) ::setenv("KOVON_GIGE_SOCKET_RECEIVE", "1", 1);
+    Kovon::Pelion::SetPacketRingAllowed(!socketOnly);
     OpenStreamChannel(60, c.hostAddress, 0, 0);
-    ::unsetenv("KOVON_GIGE_SOCKET_RECEIVE");
+    Kovon::Pelion::SetPacketRingAllowed(true);
     StartAcquisition(60, 0);
     SetFrameBufferSize(60, kWidth * kHeight + 0x10000, 1464);
     FrameRecord r{};

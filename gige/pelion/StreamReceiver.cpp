@@ -14,6 +14,8 @@
 namespace Kovon::Pelion {
 
 namespace {
+
+std::atomic<bool> gPacketRingAllowed{true};
 constexpr int kSocketBuffer = 64 << 20;
 constexpr uint64_t kRestartBlocks = 16;
 constexpr int kGatherUs = 250;
@@ -74,9 +76,7 @@ Status StreamReceiver::Open(uint32_t hostIp, uint16_t port, uint32_t cameraIp) {
         }
         if (dropped) queueCount_ = 0;
     }
-    const char* socketOnly = std::getenv("KOVON_GIGE_SOCKET_RECEIVE");
-    if ((socketOnly == nullptr || std::strcmp(socketOnly, "1") != 0) &&
-        ring_.Open(cameraIp, hostIp, port_, kRingBytes)) {
+    if (gPacketRingAllowed.load(std::memory_order_relaxed) && ring_.Open(cameraIp, hostIp, port_, kRingBytes)) {
         // The ring sees every packet first; the socket, which only holds the port, keeps none.
         sock_filter dropAll = BPF_STMT(BPF_RET | BPF_K, 0);
         sock_fprog program{1, &dropAll};
@@ -710,5 +710,7 @@ Status StreamReceiver::WaitForFrame(FrameRecord& record, uint32_t timeoutMs) {
     slotFreed_.notify_all();
     return result;
 }
+
+void SetPacketRingAllowed(bool allowed) { gPacketRingAllowed.store(allowed, std::memory_order_relaxed); }
 
 }  // namespace Kovon::Pelion

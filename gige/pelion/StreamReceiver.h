@@ -10,8 +10,8 @@
 // WaitForFrame copies them out, so each byte is copied once), otherwise from the UDP socket in
 // batches (recvmmsg) whose payloads the kernel writes straight into the frame slot where the
 // packets expected next belong; only packets that arrive out of turn are moved. The UDP socket
-// stays bound in both cases: it holds the port. Setting KOVON_GIGE_SOCKET_RECEIVE=1 in the
-// environment keeps to the UDP socket.
+// stays bound in both cases: it holds the port. SetPacketRingAllowed(false) keeps channels opened
+// afterwards to the UDP socket (tests and benchmarks measure both paths).
 #include <sys/socket.h>
 
 #include <array>
@@ -30,6 +30,10 @@
 #include "gige/pelion/UdpSocket.h"
 
 namespace Kovon::Pelion {
+
+// Whether stream channels opened from now on may use the packet ring (default: yes, where the
+// process may open one). Process-wide; for tests and benchmarks of the socket path.
+void SetPacketRingAllowed(bool allowed);
 
 struct StreamStatistics {
     uint64_t framesCompleted = 0;

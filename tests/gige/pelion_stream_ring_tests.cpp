@@ -11,6 +11,7 @@
 #include "PelionTestCamera.h"
 #include "gige/pelion/Bootstrap.h"
 #include "gige/pelion/PacketRing.h"
+#include "gige/pelion/StreamReceiver.h"
 #include "gige/pelion/Pelion.h"
 #include "gige/pelion/UdpSocket.h"
 #include "sim/gige/GigEFrameGenerator.h"
@@ -147,9 +148,9 @@ TEST(PelionStreamRing, TheRingKeepsOnlyTheCamerasFlow) {
 class PelionStreamSource : public ::testing::TestWithParam<bool> {
 protected:
     void SetUp() override {
-        if (GetParam()) ::setenv("KOVON_GIGE_SOCKET_RECEIVE", "1", 1);
+        SetPacketRingAllowed(!GetParam());
     }
-    void TearDown() override { ::unsetenv("KOVON_GIGE_SOCKET_RECEIVE"); }
+    void TearDown() override { SetPacketRingAllowed(true); }
 };
 
 // Streams 640x480 Mono8 from a camera at 127.0.0.<last> on a link of `mbps` (slow enough for
