@@ -49,7 +49,7 @@ typedef struct KovonSimUsb2Traffic {
  * register word low byte first: 0x206 = serial[1] << 8 | serial[0]), whose firmware register
  * 0x20C holds 'firmware' and whose device descriptor reports 'usbRelease' as its USB release
  * number (0x0200 for USB 2.0). The serial's model decides whether the sensor is monochrome or
- * colour. The image registers start at 640 x 480 Mono8, 10 ms exposure, no gain, unit ratios. */
+ * colour. The image registers start at 640 x 480 Mono8, 1 ms exposure (39300 ticks), no gain, unit ratios. */
 KOVON_API int KovonSimUsb2_Plug(unsigned instance, const unsigned char serial[6], unsigned short firmware,
                                 unsigned short usbRelease);
 /* Unplugs the camera: open handles fail with error 1167 from now on, blocked reads wake and the

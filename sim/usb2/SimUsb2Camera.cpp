@@ -19,12 +19,12 @@ constexpr uint16_t kWriteFlag = 0x8000;
 constexpr uint16_t kSimVendorId = 0x04B4;
 constexpr uint16_t kSimProductId = 0x1004;
 
-// Power-on image settings: 640 x 480 Mono8 (code 0), 10 ms at 39.3 MHz, no gain, unit balance
+// Power-on image settings: 640 x 480 Mono8 (code 0), 1 ms at 39.3 MHz, no gain, unit balance
 // ratios. The white-balance constants put the scene's colour cast inside the white region and
 // leave the balance ratios a wide band: blue 400 to 3000, red 400 to 3400.
 constexpr uint16_t kPowerOnWidth = 640;
 constexpr uint16_t kPowerOnHeight = 480;
-constexpr uint32_t kPowerOnExposureTicks = 393000;
+constexpr uint32_t kPowerOnExposureTicks = 39300;  // one register wide, as on every model
 constexpr uint16_t kUnitGain = 199;
 constexpr uint16_t kUnitRatio = 1024;
 constexpr uint16_t kRatioCopyRegister = 0x346;
