@@ -116,7 +116,8 @@ void StreamAgainstRawPipe(benchmark::State& state) {
         if (pacedRate == 0) {
             // The simulator alone: a bare read loop on the camera's pipe.
             SetU32(device, 0x154, 1);
-            for (int i = 0; i < kWarmUpFrames; ++i) pipe.BulkRead(raw.data(), static_cast<uint32_t>(frameBytes));
+            for (int i = 0; i < kWarmUpFrames; ++i)
+                pipe.BulkRead(raw.data(), static_cast<uint32_t>(frameBytes));
             auto start = Clock::now();
             for (int i = 0; i < kFramesPerRound; ++i)
                 failures += pipe.BulkRead(raw.data(), static_cast<uint32_t>(frameBytes)) != 0;
@@ -163,7 +164,12 @@ void StreamAgainstRawPipe(benchmark::State& state) {
     KovonSimUsb2_UnplugAll();
 }
 
-BENCHMARK(StreamAgainstRawPipe)->ArgName("paced_fps")->Arg(0)->Arg(1000)->Iterations(10)->Unit(benchmark::kMillisecond);
+BENCHMARK(StreamAgainstRawPipe)
+    ->ArgName("paced_fps")
+    ->Arg(0)
+    ->Arg(1000)
+    ->Iterations(10)
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

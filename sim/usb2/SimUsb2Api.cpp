@@ -63,7 +63,8 @@ bool IsColourSerial(const unsigned char serial[6]) {
         prefix += Kovon::CInterfaceUSB::GetASCII(serial[i] & 0x0F);
     }
     const Kovon::UsbModel* model = Kovon::FindUsbModel(prefix);
-    return model != nullptr && Kovon::Usb2Image::GetColorType(model->modelName) == Kovon::Usb2Image::kColorTypeColor;
+    return model != nullptr &&
+           Kovon::Usb2Image::GetColorType(model->modelName) == Kovon::Usb2Image::kColorTypeColor;
 }
 
 bool ValidRegister(unsigned short address) {

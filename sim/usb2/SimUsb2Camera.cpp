@@ -53,7 +53,8 @@ SimUsb2Camera::SimUsb2Camera(const SimUsb2Config& config) : config_(config), reg
         registers_[IndexOf(static_cast<uint16_t>(kRatioCopyRegister + 2 * c))] = kUnitRatio;
     }
     for (uint16_t i = 0; i < 13; ++i)
-        registers_[IndexOf(static_cast<uint16_t>(kFixedParamRegister + 2 * i))] = static_cast<uint16_t>(kFixedParams[i]);
+        registers_[IndexOf(static_cast<uint16_t>(kFixedParamRegister + 2 * i))] =
+            static_cast<uint16_t>(kFixedParams[i]);
 }
 
 void SimUsb2Camera::Put32(uint16_t address, uint32_t value) {
@@ -69,7 +70,8 @@ SimUsb2FrameSettings SimUsb2Camera::FrameSettings() const {
     s.pixelFormat = Usb2::PixelFormatOfCode(Peek(kPixelFormatRegister));
     s.colour = config_.colour;
     s.marker = Usb2Image::FirmwareHasFrameMarker(FirmwareTextOf(config_.firmware));
-    s.exposureTicks = Peek(kExposureRegister) | (uint32_t{Peek(static_cast<uint16_t>(kExposureRegister + 2))} << 16);
+    s.exposureTicks =
+        Peek(kExposureRegister) | (uint32_t{Peek(static_cast<uint16_t>(kExposureRegister + 2))} << 16);
     s.gain = Peek(kGainRegister);
     for (uint16_t c = 0; c < 3; ++c) s.ratios[c] = Peek(static_cast<uint16_t>(kRatioRegister + 2 * c));
     return s;

@@ -50,7 +50,7 @@ public:
     static constexpr uint16_t kGainRegister = 0x408;
     static constexpr uint16_t kExposureRegister = 0x482;  // 32 bits: 0x482 low, 0x484 high
     static constexpr uint16_t kTriggerModeRegister = 0x462;
-    static constexpr uint16_t kRatioRegister = 0x324;  // red, green, blue at + 0, 2, 4
+    static constexpr uint16_t kRatioRegister = 0x324;       // red, green, blue at + 0, 2, 4
     static constexpr uint16_t kFixedParamRegister = 0x360;  // 13 signed words
     // Statistics the camera publishes about the frames it sends.
     static constexpr uint16_t kStatisticsLatchRegister = 0x3C6;

@@ -176,7 +176,8 @@ void SimUsb2Instance::GeneratorLoop() {
             continue;
         }
         // The lock was let go while the frame was built: start over if anything moved meanwhile.
-        if (camera_.FrameSettings() != settings || !camera_.Acquiring() || camera_.AcquisitionEpoch() != epoch)
+        if (camera_.FrameSettings() != settings || !camera_.Acquiring() ||
+            camera_.AcquisitionEpoch() != epoch)
             continue;
         const size_t frameBytes = frame->bytes->size();
         if (queuedBytes_ > frameBytes) {  // two frames queued: the camera's buffer is full
@@ -199,7 +200,8 @@ void SimUsb2Instance::GeneratorLoop() {
             changed_.notify_all();
         }
         if (paced) {
-            const auto period = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(1.0 / frameRate_));
+            const auto period =
+                std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(1.0 / frameRate_));
             due += period;
             const Clock::time_point now = Clock::now();
             if (due + period < now) due = now;  // fell far behind (a stop, a slow build): no burst

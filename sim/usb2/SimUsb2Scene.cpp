@@ -45,7 +45,8 @@ uint64_t SimUsb2FrameBytes(const SimUsb2FrameSettings& s) {
 }
 
 double SimUsb2SceneLevel(uint32_t exposureTicks, uint16_t gain) {
-    const double gainFactor = 1.0 + (gain > kUnitGainRegister ? (gain - kUnitGainRegister) / kGainStepsPerDoubling : 0.0);
+    const double gainFactor =
+        1.0 + (gain > kUnitGainRegister ? (gain - kUnitGainRegister) / kGainStepsPerDoubling : 0.0);
     return exposureTicks / kTicksPerLevel * gainFactor;
 }
 

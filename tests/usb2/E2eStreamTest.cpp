@@ -51,8 +51,8 @@ uint32_t FullScale(uint32_t format) {
 // What the host must receive for a raw frame: a copy, pairs added with saturation, or OpenCV's
 // demosaic of the BayerBG data (OpenCV's "RG" family: it names layouts by the second row). Empty
 // when the module drops such frames (16-bit formats on a colour model).
-std::vector<uint8_t> Expected(const std::vector<uint8_t>& raw, bool colourModel, uint32_t format, bool binning,
-                              uint32_t wireWidth, uint32_t height) {
+std::vector<uint8_t> Expected(const std::vector<uint8_t>& raw, bool colourModel, uint32_t format,
+                              bool binning, uint32_t wireWidth, uint32_t height) {
     const int w = static_cast<int>(wireWidth), h = static_cast<int>(height);
     auto demosaic = [&](int code, int channels) {
         cv::Mat src(h, w, CV_8UC1, const_cast<uint8_t*>(raw.data()));
@@ -71,7 +71,9 @@ std::vector<uint8_t> Expected(const std::vector<uint8_t>& raw, bool colourModel,
     const uint32_t bytes = RawBytes(format);
     const size_t pixels = raw.size() / bytes;
     std::vector<uint8_t> out(pixels / 2 * bytes);
-    auto at = [&](size_t i) { return bytes == 2 ? uint32_t(raw[2 * i] | raw[2 * i + 1] << 8) : uint32_t(raw[i]); };
+    auto at = [&](size_t i) {
+        return bytes == 2 ? uint32_t(raw[2 * i] | raw[2 * i + 1] << 8) : uint32_t(raw[i]);
+    };
     for (size_t i = 0; i < pixels / 2; ++i) {
         const uint32_t v = std::min(at(2 * i) + at(2 * i + 1), FullScale(format));
         if (bytes == 2) {
@@ -87,7 +89,8 @@ std::vector<uint8_t> Expected(const std::vector<uint8_t>& raw, bool colourModel,
 // The phase whose expected image equals 'got', or -1.
 int MatchingPhase(const std::vector<std::vector<uint8_t>>& expected, const std::vector<uint8_t>& got) {
     for (size_t k = 0; k < expected.size(); ++k)
-        if (!expected[k].empty() && std::equal(expected[k].begin(), expected[k].end(), got.begin())) return int(k);
+        if (!expected[k].empty() && std::equal(expected[k].begin(), expected[k].end(), got.begin()))
+            return int(k);
     return -1;
 }
 
@@ -182,7 +185,8 @@ TEST_P(E2eFormats, FramesCarryWhatTheCameraSent) {
     EXPECT_EQ(camera.FrameCount(), dropped ? 0u : 6u);
     if (!dropped) {
         EXPECT_EQ(phases[0], 0) << "the first frame after the start is the camera's first";
-        for (size_t i = 1; i < phases.size(); ++i) EXPECT_NE(phases[i], phases[i - 1]) << "a frame delivered twice";
+        for (size_t i = 1; i < phases.size(); ++i)
+            EXPECT_NE(phases[i], phases[i - 1]) << "a frame delivered twice";
     }
     if (c.colour && c.format == kBGR8Packed) {
         // The colour cast survives the demosaic in the right channels: blue 1.25, red 0.8 of green.
@@ -199,10 +203,12 @@ INSTANTIATE_TEST_SUITE_P(
     SixFormats, E2eFormats,
     ::testing::Values(FormatCase{false, kMono8, "MonoMono8"}, FormatCase{false, kMono10, "MonoMono10"},
                       FormatCase{false, kMono12, "MonoMono12"}, FormatCase{false, kMono14, "MonoMono14"},
-                      FormatCase{false, kBayerBG8, "MonoBayerBG8"}, FormatCase{false, kBGR8Packed, "MonoBGR8Packed"},
+                      FormatCase{false, kBayerBG8, "MonoBayerBG8"},
+                      FormatCase{false, kBGR8Packed, "MonoBGR8Packed"},
                       FormatCase{true, kMono8, "ColourMono8"}, FormatCase{true, kMono10, "ColourMono10"},
                       FormatCase{true, kMono12, "ColourMono12"}, FormatCase{true, kMono14, "ColourMono14"},
-                      FormatCase{true, kBayerBG8, "ColourBayerBG8"}, FormatCase{true, kBGR8Packed, "ColourBGR8Packed"}),
+                      FormatCase{true, kBayerBG8, "ColourBayerBG8"},
+                      FormatCase{true, kBGR8Packed, "ColourBGR8Packed"}),
     [](const ::testing::TestParamInfo<FormatCase>& param) { return std::string(param.param.name); });
 
 // ---- binning ----------------------------------------------------------------------------------
@@ -219,7 +225,8 @@ TEST_P(E2eBinning, PairsAreAddedWithSaturation) {
 
     std::vector<std::vector<uint8_t>> expected;
     for (const auto& raw : camera.Templates(sim)) {
-        ASSERT_EQ(raw.size(), size_t(160) * 60 * RawBytes(format)) << "the camera sends lines of twice the width";
+        ASSERT_EQ(raw.size(), size_t(160) * 60 * RawBytes(format))
+            << "the camera sends lines of twice the width";
         expected.push_back(Expected(raw, false, format, true, 160, 60));
     }
     size_t saturated = 0;
@@ -422,7 +429,8 @@ TEST_P(E2eWhiteBalance, OnceBalancesTheColourCast) {
 // New firmware: the camera's colour statistics; old firmware: the module measures the frames.
 INSTANTIATE_TEST_SUITE_P(BothRoutes, E2eWhiteBalance, ::testing::Values(kNewFirmware, kOldFirmware),
                          [](const ::testing::TestParamInfo<uint16_t>& param) {
-                             return std::string(param.param == kNewFirmware ? "CameraStatistics" : "SoftwareRoute");
+                             return std::string(param.param == kNewFirmware ? "CameraStatistics"
+                                                                            : "SoftwareRoute");
                          });
 
 }  // namespace

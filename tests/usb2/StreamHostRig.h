@@ -18,7 +18,8 @@ namespace KovonTest::Usb2Stream {
 
 // The simulator API, resolved from the loaded module.
 struct SimApi {
-#define KOVON_SIM_FN(name) decltype(&KovonSimUsb2_##name) name = Fn<decltype(&KovonSimUsb2_##name)>("KovonSimUsb2_" #name)
+#define KOVON_SIM_FN(name) \
+    decltype(&KovonSimUsb2_##name) name = Fn<decltype(&KovonSimUsb2_##name)>("KovonSimUsb2_" #name)
     template <typename F>
     static F Fn(const char* symbol) {
         return ModuleLoader::Instance().Function<F>(symbol);
@@ -37,8 +38,8 @@ struct SimApi {
 #undef KOVON_SIM_FN
 
     bool Complete() const {
-        return Plug && Unplug && UnplugAll && PeekRegister && SetFrameRate && Trigger && GetFrame && GetFrames &&
-               LoseBytes && StallPipe && IgnoreTriggers;
+        return Plug && Unplug && UnplugAll && PeekRegister && SetFrameRate && Trigger && GetFrame &&
+               GetFrames && LoseBytes && StallPipe && IgnoreTriggers;
     }
 };
 
@@ -94,8 +95,8 @@ inline std::string DeviceNameOf(const CameraSpec& spec) {
     unsigned char s[6];
     SerialOf(spec, s);
     char text[64];
-    std::snprintf(text, sizeof text, "%s_SN_%02X%02X%X%02X%02X%02X", spec.model, s[0], s[1], s[2] & 0x0F, s[3], s[4],
-                  s[5]);
+    std::snprintf(text, sizeof text, "%s_SN_%02X%02X%X%02X%02X%02X", spec.model, s[0], s[1], s[2] & 0x0F,
+                  s[3], s[4], s[5]);
     return text;
 }
 
@@ -179,7 +180,10 @@ public:
                SetU32(Map::kPixelFormat, pixelFormat) == 0;
     }
     // Acquire, then AcquisitionStart.
-    bool Start() { return stream_->Acquire(Lumora::IStream::ACQ_START_FLAGS_DEFAULT, 0) == 0 && SetU32(Map::kAcquisitionStart, 1) == 0; }
+    bool Start() {
+        return stream_->Acquire(Lumora::IStream::ACQ_START_FLAGS_DEFAULT, 0) == 0 &&
+               SetU32(Map::kAcquisitionStart, 1) == 0;
+    }
     // AcquisitionStop, then Freeze.
     int Stop() {
         SetU32(Map::kAcquisitionStart, 0);

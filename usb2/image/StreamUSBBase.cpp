@@ -49,13 +49,23 @@ CStreamUSBBase::CStreamUSBBase() = default;
 CStreamUSBBase::CStreamUSBBase(Lumora::INewSystem* system, Lumora::INewInterface* parentInterface,
                                Lumora::INewDevice* device, CEzusb* deviceChannel)
     : system_(system), interface_(parentInterface), device_(device), deviceChannel_(deviceChannel) {
-    if (device_ == nullptr) return;
+    if (device_ != nullptr) Construct(std::make_unique<CBayerLibrary>());
+}
+
+CStreamUSBBase::CStreamUSBBase(Lumora::INewSystem* system, Lumora::INewInterface* parentInterface,
+                               Lumora::INewDevice* device, CEzusb* deviceChannel,
+                               const std::vector<std::string>& bayerLibraries)
+    : system_(system), interface_(parentInterface), device_(device), deviceChannel_(deviceChannel) {
+    if (device_ != nullptr) Construct(std::make_unique<CBayerLibrary>(bayerLibraries));
+}
+
+void CStreamUSBBase::Construct(std::unique_ptr<CBayerLibrary> library) {
     SetDeviceParam(kAcquisitionRestart, 0);
     firmwareText_ = DeviceText(kDeviceVersion, false);
     colorType_ = GetColorType(DeviceText(kModelName, false));
     frameMarker_ = FirmwareHasFrameMarker(firmwareText_);
     paramAccess_ = std::make_unique<DeviceParamAccess<Lumora::IDevice>>(*device_);
-    bayerLibrary_ = std::make_unique<CBayerLibrary>();
+    bayerLibrary_ = std::move(library);
     processor_ = std::make_unique<CImageProcessor>(*paramAccess_, firmwareText_, colorType_,
                                                    bayerLibrary_->Function());
 }
@@ -85,7 +95,8 @@ int CStreamUSBBase::SetDeviceParam(uint64_t address, uint32_t value) {
 std::string CStreamUSBBase::DeviceText(uint64_t address, bool cached) {
     char text[kInstanceTextSize] = {};
     Lumora::u64 size = cached ? kInstanceTextSize : kDeviceTextSize;
-    const int status = cached ? device_->GetValue(address, text, size) : device_->GetParam(address, text, size);
+    const int status =
+        cached ? device_->GetValue(address, text, size) : device_->GetParam(address, text, size);
     if (status != 0) return std::string();
     text[sizeof text - 1] = '\0';
     return std::string(text);
@@ -237,7 +248,8 @@ int CStreamUSBBase::Freeze(ACQ_STOP_FLAGS) {
     });
 }
 
-bool CStreamUSBBase::FrameMarker(const uint8_t* frame, uint64_t bytes, uint32_t pixelFormat, uint32_t& marker) {
+bool CStreamUSBBase::FrameMarker(const uint8_t* frame, uint64_t bytes, uint32_t pixelFormat,
+                                 uint32_t& marker) {
     const uint32_t bytesPerPixel = RawBytesPerPixel(pixelFormat);
     if (frame == nullptr || bytesPerPixel == 0 || bytes < 16u * bytesPerPixel) return false;
     marker = 0;
@@ -288,7 +300,8 @@ int CStreamUSBBase::GetImageLocked(void* buffer) {
             currentSlot_ = 1 - s;
             // Without the Bayer library a colour frame cannot be converted: say so rather than
             // hand back an untouched buffer as a delivered frame.
-            return lastConvertStatus_ == ConvertStatus::kNoConverter ? static_cast<int>(GC_ERR_NOT_AVAILABLE) : 0;
+            return lastConvertStatus_ == ConvertStatus::kNoConverter ? static_cast<int>(GC_ERR_NOT_AVAILABLE)
+                                                                     : 0;
         }
         outcome = 0;
     } else if (readStatus == kEzusbNotFunctioning) {
@@ -311,8 +324,8 @@ int CStreamUSBBase::GetImageLocked(void* buffer) {
     return outcome == kImageFailed ? kImageRestarted : kImageFailed;
 }
 
-unsigned CStreamUSBBase::GetConvertImage(const void* source, void* destination, uint32_t width, uint32_t height,
-                                         uint32_t pixelFormat) {
+unsigned CStreamUSBBase::GetConvertImage(const void* source, void* destination, uint32_t width,
+                                         uint32_t height, uint32_t pixelFormat) {
     if (!processor_) {
         lastConvertStatus_ = ConvertStatus::kNullBuffer;
         return CImageProcessor::ToStreamResult(lastConvertStatus_);
@@ -324,9 +337,9 @@ unsigned CStreamUSBBase::GetConvertImage(const void* source, void* destination, 
     format.horizontalBinning = horizontalBinning_ != 0;
     // The raw frame is a slot of the current acquisition; the host's buffer must hold the
     // converted frame (its size is not passed, so the size the conversion needs is taken).
-    lastConvertStatus_ =
-        processor_->GetConvertImage(static_cast<const uint8_t*>(source), payloadSize_.load(),
-                                    static_cast<uint8_t*>(destination), processor_->DestinationBytes(format), format);
+    lastConvertStatus_ = processor_->GetConvertImage(static_cast<const uint8_t*>(source), payloadSize_.load(),
+                                                     static_cast<uint8_t*>(destination),
+                                                     processor_->DestinationBytes(format), format);
     return CImageProcessor::ToStreamResult(lastConvertStatus_);
 }
 

@@ -34,6 +34,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "Lumora/Lumora.h"
 #include "platform/Event.h"
@@ -62,6 +63,10 @@ public:
     // device's own channel (kept for reference; the stream reads on a channel of its own).
     CStreamUSBBase(Lumora::INewSystem* system, Lumora::INewInterface* parentInterface,
                    Lumora::INewDevice* device, CEzusb* deviceChannel);
+    // The same, looking for the Bayer library only in the given files (none: no library).
+    CStreamUSBBase(Lumora::INewSystem* system, Lumora::INewInterface* parentInterface,
+                   Lumora::INewDevice* device, CEzusb* deviceChannel,
+                   const std::vector<std::string>& bayerLibraries);
     CStreamUSBBase(const CStreamUSBBase&) = delete;
     CStreamUSBBase& operator=(const CStreamUSBBase&) = delete;
     ~CStreamUSBBase() override;
@@ -117,6 +122,7 @@ private:
     uint32_t DeviceValue(uint64_t address);
     int SetDeviceParam(uint64_t address, uint32_t value);
     std::string DeviceText(uint64_t address, bool cached);
+    void Construct(std::unique_ptr<Usb2Image::CBayerLibrary> library);
 
     Lumora::INewSystem* system_ = nullptr;
     Lumora::INewInterface* interface_ = nullptr;
