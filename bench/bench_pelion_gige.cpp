@@ -1,25 +1,42 @@
 // Stream reception from the simulated GigE Vision camera, our receiver against Aravis's in the
 // same run. The camera runs in its own process (kovon-sim), so the process CPU time measured
 // here is the receiving side's alone. Reported per run: frames/s, MiB/s, lost and incomplete
-// frames, CPU time per frame; with 1 % injected packet loss, the share of complete frames.
+// frames, CPU time per delivered complete frame; with 1 % injected packet loss, the share of
+// complete frames. Both receivers take packets from a packet ring when the process may open one
+// (they do when run as root): the kernel then copies each packet into the ring while it handles
+// the camera's send, on loopback in the camera process, so the camera's CPU time per frame is
+// reported too (camera_cpu_us_per_frame). OurReceiverSocket keeps our receiver on its UDP socket.
+//
+// Arguments: injected packet loss in percent, and the camera's link speed in Mbit/s (0: as fast
+// as it can send, which depends on how much CPU the receiver leaves it on a small machine; a fixed
+// speed gives both receivers the same packet rate).
 #include <arpa/inet.h>
 #include <arv.h>
 #include <benchmark/benchmark.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "gige/PelionPeerProcess.h"
 #include "gige/pelion/Bootstrap.h"
 #include "gige/pelion/Pelion.h"
+#include "gige/pelion/StreamReceiver.h"
 
 using namespace Kovon::Pelion;
+
+extern char** environ;
 
 namespace {
 
@@ -32,32 +49,85 @@ double CpuSeconds() {
     return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
 }
 
-// A simulated camera in its own process at 127.0.0.<last>.
-struct SimProcess {
-    SimProcess(int last, double loss)
-        : address("127.0.0." + std::to_string(last)),
-          process({KOVON_SIM_PATH, "--speed", "0", "--loss", std::to_string(loss), address + ",ZRA-GE500,BENCH"}) {
+// A simulated camera in its own process at 127.0.0.<last>, whose CPU time can be read.
+class SimProcess {
+public:
+    SimProcess(int last, double loss, int64_t speedMbps) : address("127.0.0." + std::to_string(last)) {
+        std::vector<std::string> argv = {KOVON_SIM_PATH,
+                                         "--speed",
+                                         std::to_string(speedMbps * 1'000'000),
+                                         "--loss",
+                                         std::to_string(loss),
+                                         address + ",ZRA-GE500,BENCH"};
+        std::vector<char*> args;
+        for (auto& a : argv) args.push_back(a.data());
+        args.push_back(nullptr);
+        if (::posix_spawn(&pid_, args[0], nullptr, nullptr, args.data(), environ) != 0) pid_ = -1;
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
     }
+    ~SimProcess() {
+        if (pid_ <= 0) return;
+        ::kill(pid_, SIGTERM);
+        int status = 0;
+        ::waitpid(pid_, &status, 0);
+    }
+    SimProcess(const SimProcess&) = delete;
+    SimProcess& operator=(const SimProcess&) = delete;
+
+    // User and system time of the camera process so far, in seconds.
+    double CpuSeconds() const {
+        std::ifstream f("/proc/" + std::to_string(pid_) + "/stat");
+        std::string line;
+        std::getline(f, line);
+        const size_t end = line.rfind(')');
+        if (end == std::string::npos) return 0;
+        std::istringstream rest(line.substr(end + 2));
+        std::string field;
+        unsigned long long utime = 0, stime = 0;
+        for (int i = 3; i <= 15 && rest >> field; ++i) {  // fields 14 and 15: utime, stime
+            if (i == 14) utime = std::strtoull(field.c_str(), nullptr, 10);
+            if (i == 15) stime = std::strtoull(field.c_str(), nullptr, 10);
+        }
+        return static_cast<double>(utime + stime) / static_cast<double>(::sysconf(_SC_CLK_TCK));
+    }
+
     std::string address;
-    PelionTest::PeerProcess process;
+
+private:
+    pid_t pid_ = -1;
 };
 
-void Report(benchmark::State& state, double seconds, double cpu, int complete, int incomplete, uint64_t lost) {
-    const double frames = complete + incomplete;
-    state.counters["frames_per_s"] = frames / seconds;
-    state.counters["MiB_per_s"] = frames * kWidth * kHeight / (1024.0 * 1024.0) / seconds;
-    state.counters["lost"] = static_cast<double>(lost);
-    state.counters["incomplete"] = incomplete;
-    state.counters["complete_pct"] = frames > 0 ? 100.0 * complete / frames : 0;
-    state.counters["cpu_us_per_frame"] = frames > 0 ? cpu * 1e6 / frames : 0;
+struct Run {
+    double seconds = 0, cpu = 0, cameraCpu = 0;
+    int complete = 0, incomplete = 0;
+    uint64_t lost = 0;
+};
+
+void Report(benchmark::State& state, const Run& r) {
+    const double frames = r.complete + r.incomplete;
+    state.counters["frames_per_s"] = frames / r.seconds;
+    state.counters["MiB_per_s"] = frames * kWidth * kHeight / (1024.0 * 1024.0) / r.seconds;
+    state.counters["lost"] = static_cast<double>(r.lost);
+    state.counters["incomplete"] = r.incomplete;
+    state.counters["complete_pct"] = frames > 0 ? 100.0 * r.complete / frames : 0;
+    state.counters["complete_of_sent_pct"] =
+        frames > 0 ? 100.0 * r.complete / (frames + static_cast<double>(r.lost)) : 0;
+    state.counters["cpu_us_per_frame"] = r.complete > 0 ? r.cpu * 1e6 / r.complete : 0;
+    state.counters["camera_cpu_us_per_frame"] = r.complete > 0 ? r.cameraCpu * 1e6 / r.complete : 0;
 }
 
-void OurReceiver(benchmark::State& state) {
+// Each run gets a camera at a fresh address, so that nothing of an earlier run reaches it.
+int NextCameraAddress() {
+    static int last = 40;
+    return ++last;
+}
+
+void Ours(benchmark::State& state, bool socketOnly) {
     const double loss = static_cast<double>(state.range(0)) / 100.0;
-    SimProcess sim(loss > 0 ? 31 : 30, loss);
+    const int last = NextCameraAddress();
+    SimProcess sim(last, loss, state.range(1));
     ConnectionRecord c{};
-    c.cameraIp[0] = 127, c.cameraIp[3] = static_cast<uint8_t>(loss > 0 ? 31 : 30);
+    c.cameraIp[0] = 127, c.cameraIp[3] = static_cast<uint8_t>(last);
     c.hostAddress = htonl(0x7F000001);
     if (OpenCamera(60, &c, 0, 0, 1) != St::Ok) {
         state.SkipWithError("cannot open the simulated camera");
@@ -66,35 +136,48 @@ void OurReceiver(benchmark::State& state) {
     const uint32_t geometry[2] = {kWidth, kHeight};
     WriteRegisters(60, Reg::Width, 2, geometry);
     WriteRegisters(60, Reg::PixelFormat, 1, &kMono8);
+    Kovon::Pelion::SetPacketRingAllowed(!socketOnly);
     OpenStreamChannel(60, c.hostAddress, 0, 0);
+    Kovon::Pelion::SetPacketRingAllowed(true);
     StartAcquisition(60, 0);
     SetFrameBufferSize(60, kWidth * kHeight + 0x10000, 1464);
     FrameRecord r{};
     for (int i = 0; i < 10; ++i) WaitForFrame(60, &r);  // let the stream settle
-    uint64_t first = UINT64_MAX, last = 0;
+    uint64_t first = UINT64_MAX, lastBlock = 0;
 
-    int complete = 0, incomplete = 0;
-    const double cpu0 = CpuSeconds();
+    Run run;
+    const double cpu0 = CpuSeconds(), camera0 = sim.CpuSeconds();
     const auto t0 = std::chrono::steady_clock::now();
     for (auto _ : state) {
         Status st = WaitForFrame(60, &r);
         if (st == St::Timeout) continue;
-        if (st == St::Ok) ++complete;
-        else ++incomplete;
+        if (st == St::Ok)
+            ++run.complete;
+        else
+            ++run.incomplete;
         first = std::min(first, r.blockId);
-        last = std::max(last, r.blockId);
+        lastBlock = std::max(lastBlock, r.blockId);
     }
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-    const double cpu = CpuSeconds() - cpu0;
+    run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    run.cpu = CpuSeconds() - cpu0;
+    run.cameraCpu = sim.CpuSeconds() - camera0;
     StopAcquisition(60);
     CloseStreamChannel(60);
     CloseCamera(60);
-    Report(state, seconds, cpu, complete, incomplete, last - first + 1 - (complete + incomplete));
+    run.lost = lastBlock - first + 1 - static_cast<uint64_t>(run.complete + run.incomplete);
+    Report(state, run);
+}
+
+void OurReceiver(benchmark::State& state) {
+    Ours(state, false);
+}
+void OurReceiverSocket(benchmark::State& state) {
+    Ours(state, true);
 }
 
 void AravisReceiver(benchmark::State& state) {
     const double loss = static_cast<double>(state.range(0)) / 100.0;
-    SimProcess sim(loss > 0 ? 33 : 32, loss);
+    SimProcess sim(NextCameraAddress(), loss, state.range(1));
     GError* error = nullptr;
     ArvCamera* camera = arv_camera_new(sim.address.c_str(), &error);
     if (camera == nullptr) {
@@ -114,33 +197,43 @@ void AravisReceiver(benchmark::State& state) {
     for (int i = 0; i < 16; ++i) arv_stream_push_buffer(stream, arv_buffer_new(payload, nullptr));
     arv_camera_start_acquisition(camera, nullptr);
     for (int i = 0; i < 10; ++i) {
-        if (ArvBuffer* b = arv_stream_timeout_pop_buffer(stream, 1'000'000)) arv_stream_push_buffer(stream, b);
+        if (ArvBuffer* b = arv_stream_timeout_pop_buffer(stream, 1'000'000))
+            arv_stream_push_buffer(stream, b);
     }
-    uint64_t first = UINT64_MAX, last = 0;
+    uint64_t first = UINT64_MAX, lastBlock = 0;
 
-    int complete = 0, incomplete = 0;
-    const double cpu0 = CpuSeconds();
+    Run run;
+    const double cpu0 = CpuSeconds(), camera0 = sim.CpuSeconds();
     const auto t0 = std::chrono::steady_clock::now();
     for (auto _ : state) {
         ArvBuffer* b = arv_stream_timeout_pop_buffer(stream, 1'000'000);
         if (b == nullptr) continue;
-        if (arv_buffer_get_status(b) == ARV_BUFFER_STATUS_SUCCESS) ++complete;
-        else ++incomplete;
+        if (arv_buffer_get_status(b) == ARV_BUFFER_STATUS_SUCCESS)
+            ++run.complete;
+        else
+            ++run.incomplete;
         first = std::min<uint64_t>(first, arv_buffer_get_frame_id(b));
-        last = std::max<uint64_t>(last, arv_buffer_get_frame_id(b));
+        lastBlock = std::max<uint64_t>(lastBlock, arv_buffer_get_frame_id(b));
         arv_stream_push_buffer(stream, b);
     }
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-    const double cpu = CpuSeconds() - cpu0;
+    run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    run.cpu = CpuSeconds() - cpu0;
+    run.cameraCpu = sim.CpuSeconds() - camera0;
     arv_camera_stop_acquisition(camera, nullptr);
     g_object_unref(stream);
     g_object_unref(camera);
-    Report(state, seconds, cpu, complete, incomplete, last - first + 1 - (complete + incomplete));
+    run.lost = lastBlock - first + 1 - static_cast<uint64_t>(run.complete + run.incomplete);
+    Report(state, run);
 }
 
 }  // namespace
 
-// Argument: injected packet loss in percent.
-BENCHMARK(OurReceiver)->Arg(0)->Arg(1)->Iterations(kFrames)->UseRealTime()->Unit(benchmark::kMillisecond);
-BENCHMARK(AravisReceiver)->Arg(0)->Arg(1)->Iterations(kFrames)->UseRealTime()->Unit(benchmark::kMillisecond);
+// Arguments: injected packet loss in percent, camera link speed in Mbit/s (0: unlimited).
+void Cases(benchmark::internal::Benchmark* b) {
+    b->Args({0, 0})->Args({1, 0})->Args({0, 2000})->Args({1, 2000});
+    b->Iterations(kFrames)->UseRealTime()->Unit(benchmark::kMillisecond);
+}
+BENCHMARK(OurReceiver)->Apply(Cases);
+BENCHMARK(AravisReceiver)->Apply(Cases);
+BENCHMARK(OurReceiverSocket)->Apply(Cases);
 BENCHMARK_MAIN();

@@ -8,7 +8,7 @@
 #include "system/ParamCall.h"
 #include "system/ParamCopy.h"
 #include "system/TreeText.h"
-#include "usb2/StreamPlaceholderUSB.h"
+#include "usb2/image/StreamUSBBase.h"
 
 namespace Kovon {
 
@@ -215,8 +215,8 @@ void CDeviceUSBBase::ReleaseChild(void* child) {
 
 void CDeviceUSBBase::UpdateStreamList() {
     // The camera has one stream; an entry that is already listed stays, a missing one is added.
-    auto fresh = std::make_unique<CStreamUSBPlaceholder>();
-    if (FindStream(streamList_, CStreamUSBPlaceholder::kName) == nullptr)
+    auto fresh = std::make_unique<CStreamUSBBase>();
+    if (FindStream(streamList_, CStreamUSBBase::kName) == nullptr)
         streamList_.push_back(fresh.release());
     streamListBuilt_ = true;
 }
@@ -284,13 +284,13 @@ int CDeviceUSBBase::OpenStream(unsigned index, Lumora::IStream*& out) {
 }
 
 INewStream* CDeviceUSBBase::CreateObjectForAddList(INewStream* info) {
-    if (info == nullptr || StreamText(info, 0) != CStreamUSBPlaceholder::kName) return nullptr;
-    return new CStreamUSBPlaceholder(system_, interface_, this);
+    if (info == nullptr || StreamText(info, 0) != CStreamUSBBase::kName) return nullptr;
+    return new CStreamUSBBase(system_, interface_, this, channel_.get());
 }
 
 INewStream* CDeviceUSBBase::CopyObjectForInfo(INewStream* source) {
-    if (source == nullptr || StreamText(source, 0) != CStreamUSBPlaceholder::kName) return nullptr;
-    return new CStreamUSBPlaceholder();
+    if (source == nullptr || StreamText(source, 0) != CStreamUSBBase::kName) return nullptr;
+    return new CStreamUSBBase();
 }
 
 }  // namespace Kovon

@@ -48,10 +48,12 @@ typedef struct KovonSimUsb2Traffic {
 /* Plugs in a camera at 'instance' whose serial registers 0x206..0x20A hold serial[0..5] (each
  * register word low byte first: 0x206 = serial[1] << 8 | serial[0]), whose firmware register
  * 0x20C holds 'firmware' and whose device descriptor reports 'usbRelease' as its USB release
- * number (0x0200 for USB 2.0). */
+ * number (0x0200 for USB 2.0). The serial's model decides whether the sensor is monochrome or
+ * colour. The image registers start at 640 x 480 Mono8, 1 ms exposure (39300 ticks), no gain, unit ratios. */
 KOVON_API int KovonSimUsb2_Plug(unsigned instance, const unsigned char serial[6], unsigned short firmware,
                                 unsigned short usbRelease);
-/* Unplugs the camera: open handles fail with error 1167 from now on and blocked reads wake. */
+/* Unplugs the camera: open handles fail with error 1167 from now on, blocked reads wake and the
+ * frame generator stops. */
 KOVON_API int KovonSimUsb2_Unplug(unsigned instance);
 /* Unplugs every simulated camera; returns how many there were. */
 KOVON_API int KovonSimUsb2_UnplugAll(void);
@@ -80,6 +82,54 @@ KOVON_API int KovonSimUsb2_IsAcquiring(unsigned instance, int* acquiring);
 
 /* Puts bytes into the camera's bulk-in pipe as one transfer ending with a short packet. */
 KOVON_API int KovonSimUsb2_PushBulk(unsigned instance, const void* data, uint64_t size);
+
+/* The frame generator.
+ *
+ * Every plugged camera has one. While the camera acquires (0x452 written, 0x454 not since) it
+ * sends frames of the camera's present image registers into the bulk pipe as one continuous byte
+ * stream: width 0x434 (doubled on the wire under horizontal binning, 0x43C high byte 1), height
+ * 0x436, pixel format code 0x43E, exposure ticks 0x482/0x484, gain 0x408, balance ratios
+ * 0x324/0x326/0x328. Monochrome models send a diagonal ramp, colour models BayerBG data with a
+ * colour cast (red 0.8, green 1.0, blue 1.25 before the balance ratios); the mean level follows
+ * exposure x gain (10 ms at 39.3 MHz without gain: mean 100 in 8-bit scale). Firmware above
+ * 0.0.5.0 writes the frame marker 0xAA55 into the least significant bits of the first 16 pixels.
+ * After each frame the frame counter 0x3E0 advances and, unless latched through 0x3C6, the
+ * statistics registers take the frame's values (0x3E2 sum and 0x3E6 count of the pixels in 8-bit
+ * scale; 0x3D0 green, 0x3D4 red, 0x3D8 blue sums and 0x3DC count of the 2x2 cells). Frames come
+ * in KOVON_SIM_USB2_FRAME_PHASES phases, the chart moving from one to the next; the first frame
+ * after an acquisition start is phase 0.
+ *
+ * Free-running, frames leave at the configured rate (100 frames/s after plugging; 0: as fast as
+ * the host reads them); at most two frames wait in the pipe, and a frame that finds no room is
+ * dropped. In trigger mode (0x462 not 0) each software trigger (0x460) or line trigger sends one
+ * frame. An acquisition start empties the pipe. */
+enum { KOVON_SIM_USB2_FRAME_PHASES = 4 };
+
+typedef struct KovonSimUsb2Frames {
+    uint64_t sent;    /* frames put into the pipe */
+    uint64_t dropped; /* free-running frames that found the pipe full */
+    uint64_t lost;    /* bytes removed by KovonSimUsb2_LoseBytes */
+} KovonSimUsb2Frames;
+
+/* Frames per second of the free-running camera; 0: as fast as the host reads. */
+KOVON_API int KovonSimUsb2_SetFrameRate(unsigned instance, double framesPerSecond);
+/* A pulse on the camera's trigger line: one frame in trigger mode. */
+KOVON_API int KovonSimUsb2_Trigger(unsigned instance);
+/* Copies the frame of 'phase' (modulo KOVON_SIM_USB2_FRAME_PHASES) as the camera sends it with its
+ * present settings. *size holds the buffer's size and receives the frame's; a null buffer asks for
+ * the size; a buffer too small is refused (nothing copied). KOVON_SIM_NO_CAMERA also when the
+ * settings make no frame. */
+KOVON_API int KovonSimUsb2_GetFrame(unsigned instance, unsigned phase, void* buffer, uint64_t* size);
+KOVON_API int KovonSimUsb2_GetFrames(unsigned instance, KovonSimUsb2Frames* frames);
+
+/* Stream faults. */
+/* The next 'count' bytes of the frame stream never arrive (taken from the start of the next
+ * frame): from then on every frame boundary is out of place until the camera is started again. */
+KOVON_API int KovonSimUsb2_LoseBytes(unsigned instance, uint64_t count);
+/* The bulk pipe stalls: every bulk read fails with error 31 until the pipe is aborted. */
+KOVON_API int KovonSimUsb2_StallPipe(unsigned instance);
+/* While 'ignore' is non-zero the camera ignores software and line triggers. */
+KOVON_API int KovonSimUsb2_IgnoreTriggers(unsigned instance, int ignore);
 
 /* Counters. */
 KOVON_API int KovonSimUsb2_GetCounters(unsigned instance, KovonSimUsb2Counters* counters);

@@ -1,10 +1,12 @@
 #include "gige/pelion/StreamReceiver.h"
 
 #include <arpa/inet.h>
+#include <linux/filter.h>
 #include <netinet/in.h>
 #include <sys/ioctl.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 
 #include "gige/pelion/GvcpCodec.h"
@@ -12,9 +14,16 @@
 namespace Kovon::Pelion {
 
 namespace {
+
+std::atomic<bool> gPacketRingAllowed{true};
 constexpr int kSocketBuffer = 64 << 20;
 constexpr uint64_t kRestartBlocks = 16;
 constexpr int kGatherUs = 250;
+constexpr size_t kRingBytes = 64 << 20;
+constexpr int kPatienceMs = 30;
+constexpr double kPatienceBacklog = 0.5;
+constexpr double kMaxKept = 0.25;  // share of the ring that frames waiting for the caller may keep
+constexpr int kWakeMs = 5;         // the receiver looks at its stop flag and time-outs at least this often
 
 // True when block a comes after block b (16-bit ids wrap).
 bool Newer(uint64_t a, uint64_t b, bool extendedId) {
@@ -38,7 +47,9 @@ StreamReceiver::StreamReceiver() {
     settings_.frameWaitTimeoutMs = 1000;
 }
 
-StreamReceiver::~StreamReceiver() { Close(); }
+StreamReceiver::~StreamReceiver() {
+    Close();
+}
 
 Status StreamReceiver::Open(uint32_t hostIp, uint16_t port, uint32_t cameraIp) {
     Close();
@@ -46,17 +57,42 @@ Status StreamReceiver::Open(uint32_t hostIp, uint16_t port, uint32_t cameraIp) {
         socket_.Close();
         return St::Error;
     }
-    socket_.SetReceiveBuffer(kSocketBuffer);
-    timeval wake{0, 5000};  // the receiver looks at its stop flag and time-outs every 5 ms at least
-    ::setsockopt(socket_.fd(), SOL_SOCKET, SO_RCVTIMEO, &wake, sizeof wake);
     port_ = socket_.LocalPort();
     cameraIp_ = cameraIp;
+    {
+        // Frames of an earlier session that still point into its ring go before the ring is remapped.
+        std::unique_lock<std::mutex> lock(mutex_);
+        slotFreed_.wait(lock, [&] {
+            return std::none_of(slots_.begin(), slots_.end(),
+                                [](const Slot& s) { return s.state == SlotState::Delivering; });
+        });
+        bool dropped = false;
+        for (Slot& s : slots_) {
+            if (!s.inRing) continue;
+            ReleaseRing(s);
+            s.inRing = false;
+            s.state = SlotState::Free;
+            dropped = true;
+        }
+        if (dropped) queueCount_ = 0;
+    }
+    if (gPacketRingAllowed.load(std::memory_order_relaxed) && ring_.Open(cameraIp, hostIp, port_, kRingBytes)) {
+        // The ring sees every packet first; the socket, which only holds the port, keeps none.
+        sock_filter dropAll = BPF_STMT(BPF_RET | BPF_K, 0);
+        sock_fprog program{1, &dropAll};
+        if (::setsockopt(socket_.fd(), SOL_SOCKET, SO_ATTACH_FILTER, &program, sizeof program) != 0)
+            ring_.Close();
+    }
+    if (!ring_.IsOpen()) {
+        socket_.SetReceiveBuffer(kSocketBuffer);
+        timeval wake{0, kWakeMs * 1000};  // the receiver looks at its stop flag and time-outs this often
+        ::setsockopt(socket_.fd(), SOL_SOCKET, SO_RCVTIMEO, &wake, sizeof wake);
+    }
     packets_.assign(kBatch * kPacketBuffer, 0);
     for (size_t i = 0; i < kBatch; ++i) {
-        iov_[i] = {packets_.data() + i * kPacketBuffer, kPacketBuffer};
         msgs_[i].msg_hdr = {};
-        msgs_[i].msg_hdr.msg_iov = &iov_[i];
-        msgs_[i].msg_hdr.msg_iovlen = 1;
+        msgs_[i].msg_hdr.msg_iov = &iov_[2 * i];
+        msgs_[i].msg_hdr.msg_iovlen = 2;
         msgs_[i].msg_hdr.msg_name = &sources_[i];
         msgs_[i].msg_hdr.msg_namelen = sizeof sources_[i];
     }
@@ -75,6 +111,7 @@ void StreamReceiver::Close() {
     if (thread_.joinable()) thread_.join();
     socket_.Close();
     resendSocket_.Close();
+    ring_.Close();
     port_ = 0;
     std::lock_guard<std::mutex> lock(mutex_);
     frameReady_.notify_all();
@@ -85,17 +122,21 @@ Status StreamReceiver::SetBufferSize(uint64_t bytes, uint32_t packetPayload) {
         return St::Error;
     std::unique_lock<std::mutex> lock(mutex_);
     if (bytes <= capacity_ && packetPayload == packetPayload_) return St::Ok;
-    // A slot being copied out by WaitForFrame must not move under it.
+    // A slot being copied out by WaitForFrame, or written by the kernel in a receive, must not move.
     slotFreed_.wait(lock, [&] {
-        return std::none_of(slots_.begin(), slots_.end(), [](const Slot& s) { return s.state == SlotState::Delivering; });
+        return !receiving_ && std::none_of(slots_.begin(), slots_.end(),
+                                           [](const Slot& s) { return s.state == SlotState::Delivering; });
     });
     const uint64_t size = std::max(bytes, capacity_);
     const uint64_t packets = (size + packetPayload - 1) / packetPayload;
     if (packets + 2 > Gvsp::kMaxStandardPacketId) return St::Error;
     try {
         for (Slot& s : slots_) {
+            ReleaseRing(s);
             s.data.assign(size, 0);
             s.got.assign(packets + 2, 0);
+            s.where.assign(packets + 2, nullptr);
+            s.sizes.assign(packets + 2, 0);
             s.state = SlotState::Free;
         }
         // The delivered buffer keeps its address once it exists.
@@ -107,6 +148,7 @@ Status StreamReceiver::SetBufferSize(uint64_t bytes, uint32_t packetPayload) {
     capacity_ = size;
     packetPayload_ = packetPayload;
     maxPacketId_ = static_cast<uint32_t>(packets + 1);
+    slotFreed_.notify_all();
     return St::Ok;
 }
 
@@ -117,13 +159,18 @@ void StreamReceiver::SetSettings(const SettingsRecord& s) {
 
 void StreamReceiver::Reset() {
     std::lock_guard<std::mutex> lock(mutex_);
-    for (Slot& s : slots_)
-        if (s.state != SlotState::Delivering) s.state = SlotState::Free;
+    for (Slot& s : slots_) {
+        if (s.state == SlotState::Delivering) continue;
+        ReleaseRing(s);
+        s.state = SlotState::Free;
+    }
     queueCount_ = 0;
     // Packets of the previous acquisition may still arrive and must not count as new frames, so
     // the newest block id is kept; a camera that starts counting again from 1 is still accepted.
     restartPending_ = haveNewest_;
     accepting_ = true;
+    patient_ = true;
+    slotFreed_.notify_all();
 }
 
 void StreamReceiver::StopAccepting() {
@@ -136,7 +183,12 @@ void StreamReceiver::StopAccepting() {
     // after its stop does not hold the caller.
     for (int i = 0; i < 200 && running_; ++i) {
         int pending = 0;
-        if (::ioctl(socket_.fd(), FIONREAD, &pending) != 0 || pending == 0) break;
+        if (ring_.IsOpen()) {
+            std::lock_guard<std::mutex> lock(mutex_);  // the receiver moves through the ring under it
+            if (!ring_.Pending()) break;
+        } else if (::ioctl(socket_.fd(), FIONREAD, &pending) != 0 || pending == 0) {
+            break;
+        }
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
 }
@@ -149,36 +201,179 @@ StreamStatistics StreamReceiver::Statistics() const {
 void StreamReceiver::Loop() {
     auto lastHousekeeping = Clock::now();
     while (running_) {
-        // Blocks (up to the socket's receive time-out) for the first packet, then takes whatever
-        // else is already queued, up to a batch, in the same call.
-        for (size_t i = 0; i < kBatch; ++i) msgs_[i].msg_hdr.msg_namelen = sizeof sources_[i];
-        int n = ::recvmmsg(socket_.fd(), msgs_.data(), kBatch, MSG_WAITFORONE, nullptr);
-        auto now = Clock::now();
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            const uint64_t finishedBefore = stats_.framesCompleted + stats_.framesIncomplete;
-            for (int i = 0; i < n; ++i) {
-                const auto* from = reinterpret_cast<const sockaddr_in*>(&sources_[i]);
-                if (from->sin_family != AF_INET || ntohl(from->sin_addr.s_addr) != cameraIp_) {
-                    ++stats_.packetsRejected;
-                    continue;
-                }
-                Process(packets_.data() + i * kPacketBuffer, std::min<size_t>(msgs_[i].msg_len, kPacketBuffer), now);
-            }
-            if (n <= 0 || now - lastHousekeeping >= std::chrono::milliseconds(2)) {
-                Housekeeping(now);
-                lastHousekeeping = now;
-            }
-            if (stats_.framesCompleted + stats_.framesIncomplete != finishedBefore) frameReady_.notify_all();
+        if (ring_.IsOpen()) {
+            ReceiveFromRing(lastHousekeeping);
+        } else {
+            ReceiveFromSocket(lastHousekeeping);
         }
-        // A short batch means the receiver is ahead of the camera: let packets gather for a moment
-        // rather than paying a system call for every one or two (the socket buffer holds them).
-        if (n > 0 && static_cast<size_t>(n) < kBatch / 4)
-            std::this_thread::sleep_for(std::chrono::microseconds(kGatherUs));
     }
 }
 
+void StreamReceiver::ReceiveFromRing(Clock::time_point& lastHousekeeping) {
+    bool spin;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        spin = !ring_.Fresh() && ring_.PollWouldSpin();
+    }
+    // While the block handed over last is kept for a frame, poll() would return at once: look
+    // again after a moment instead (about half the time after which the kernel hands a block over).
+    if (spin)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    else
+        ring_.Poll(kWakeMs);
+    const auto now = Clock::now();
+    std::unique_lock<std::mutex> lock(mutex_);
+    const uint64_t finishedBefore = stats_.framesCompleted + stats_.framesIncomplete;
+    // One block at a time, so that WaitForFrame gets the lock in between.
+    ringBlock_ = ring_.CurrentBlock();
+    const size_t n = ring_.ConsumeBlock([&](const uint8_t* packet, size_t size, bool checksumChecked) {
+        // The ring sees packets before the UDP layer would have checked them.
+        auto d = ParseUdpDatagram(packet, size);
+        if (!d || d->sourceIp != cameraIp_ || d->destinationPort != port_ ||
+            (!checksumChecked && !UdpChecksumValid(packet, size))) {
+            ++stats_.packetsRejected;
+            return;
+        }
+        Process(lock, d->payload, d->payloadSize, now);
+    });
+    if (ring_.Kept() > kMaxKept) EvacuateOldest();
+    EndBatch(now, n == 0, lastHousekeeping, finishedBefore);
+}
+
+// Points each datagram of the next batch at its place: the GVSP header to heads_, the payload to
+// the newest frame's slot at the offset of the packet expected there (those not yet received, in
+// order), or to packets_ when nothing is expected.
+void StreamReceiver::PredictPlaces() {
+    Slot* s = nullptr;
+    for (Slot& candidate : slots_)
+        if (candidate.state == SlotState::Filling && !candidate.inRing && haveNewest_ &&
+            candidate.blockId == newestBlock_)
+            s = &candidate;
+    // Leaders and trailers land in the payload place too: it must hold them.
+    const bool predict = s != nullptr && packetPayload_ >= 64 && !extendedIds_;
+    const uint32_t lastData =
+        predict ? (s->lastDataId != 0 ? s->lastDataId : static_cast<uint32_t>(s->got.size() - 2)) : 0;
+    uint32_t id = predict ? std::max<uint32_t>(s->nextExpected, 1) : 0;
+    for (size_t i = 0; i < kBatch; ++i, ++id) {
+        uint8_t* place = nullptr;
+        if (predict && id <= lastData && s->got[id] == 0 && uint64_t{id} * packetPayload_ <= s->data.size())
+            place = s->data.data() + uint64_t{id - 1} * packetPayload_;
+        predicted_[i] = place;
+        iov_[2 * i] = {heads_[i].data(), Gvsp::kHeaderSize};
+        if (place != nullptr)
+            iov_[2 * i + 1] = {place, packetPayload_};
+        else
+            iov_[2 * i + 1] = {packets_.data() + i * kPacketBuffer + Gvsp::kHeaderSize,
+                               kPacketBuffer - Gvsp::kHeaderSize};
+    }
+}
+
+void StreamReceiver::ReceiveFromSocket(Clock::time_point& lastHousekeeping) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        PredictPlaces();
+        receiving_ = true;
+    }
+    // Blocks (up to the socket's receive time-out) for the first packet, then takes whatever
+    // else is already queued, up to a batch, in the same call.
+    for (size_t i = 0; i < kBatch; ++i) msgs_[i].msg_hdr.msg_namelen = sizeof sources_[i];
+    int n = ::recvmmsg(socket_.fd(), msgs_.data(), kBatch, MSG_WAITFORONE, nullptr);
+    auto now = Clock::now();
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        const uint64_t finishedBefore = stats_.framesCompleted + stats_.framesIncomplete;
+        // First every datagram that did not land where it belongs goes whole to packets_, before
+        // any payload is put in its place: one of those places may hold such a datagram.
+        std::array<bool, kBatch> placed{};
+        for (int i = 0; i < n; ++i) {
+            const size_t size = msgs_[i].msg_len;
+            uint8_t* whole = packets_.data() + i * kPacketBuffer;
+            const uint8_t* h = heads_[i].data();
+            if (predicted_[i] != nullptr && size > Gvsp::kHeaderSize &&
+                (msgs_[i].msg_hdr.msg_flags & MSG_TRUNC) == 0) {
+                const uint32_t id = (uint32_t{h[5]} << 16) | (uint32_t{h[6]} << 8) | h[7];
+                const uint8_t* expected = nullptr;
+                for (const Slot& s : slots_)
+                    if (s.state == SlotState::Filling && !s.inRing &&
+                        s.blockId == ((uint32_t{h[2]} << 8) | h[3]) && id >= 1 && id < s.got.size())
+                        expected = s.data.data() + uint64_t{id - 1} * packetPayload_;
+                placed[i] = h[0] == 0 && h[1] == 0 && h[4] == static_cast<uint8_t>(Gvsp::Format::Payload) &&
+                            expected == predicted_[i];
+                if (!placed[i])
+                    std::memcpy(
+                        whole + Gvsp::kHeaderSize, predicted_[i],
+                        std::min<size_t>(size, Gvsp::kHeaderSize + packetPayload_) - Gvsp::kHeaderSize);
+            }
+            std::memcpy(whole, h, Gvsp::kHeaderSize);
+        }
+        for (int i = 0; i < n; ++i) {
+            const auto* from = reinterpret_cast<const sockaddr_in*>(&sources_[i]);
+            if (from->sin_family != AF_INET || ntohl(from->sin_addr.s_addr) != cameraIp_) {
+                ++stats_.packetsRejected;
+                continue;
+            }
+            // A datagram longer than its place was cut: its payload did not fit a packet.
+            const bool truncated = (msgs_[i].msg_hdr.msg_flags & MSG_TRUNC) != 0;
+            const size_t limit =
+                Gvsp::kHeaderSize +
+                (predicted_[i] != nullptr ? packetPayload_ : kPacketBuffer - Gvsp::kHeaderSize);
+            const size_t size = std::min<size_t>(msgs_[i].msg_len, limit);
+            // A payload already in its place is read from there, its header from packets_.
+            Process(lock, packets_.data() + i * kPacketBuffer, size, now, truncated,
+                    placed[i] ? predicted_[i] : nullptr);
+        }
+        receiving_ = false;
+        slotFreed_.notify_all();
+        EndBatch(now, n <= 0, lastHousekeeping, finishedBefore);
+    }
+    // A short batch means the receiver is ahead of the camera: let packets gather for a moment
+    // rather than paying a system call for every one or two (the socket buffer holds them).
+    if (n > 0 && static_cast<size_t>(n) < kBatch / 4)
+        std::this_thread::sleep_for(std::chrono::microseconds(kGatherUs));
+}
+
+// Under the lock, after a batch of packets (or none): time-outs, and a wake-up for waiting callers.
+void StreamReceiver::EndBatch(Clock::time_point now, bool idle, Clock::time_point& lastHousekeeping,
+                              uint64_t finishedBefore) {
+    if (idle || now - lastHousekeeping >= std::chrono::milliseconds(2)) {
+        Housekeeping(now);
+        lastHousekeeping = now;
+    }
+    if (stats_.framesCompleted + stats_.framesIncomplete != finishedBefore) frameReady_.notify_all();
+}
+
+void StreamReceiver::ReleaseRing(Slot& s) {
+    for (size_t b = 0; s.ringBlocks != 0; ++b, s.ringBlocks >>= 1)
+        if ((s.ringBlocks & 1) != 0) ring_.Unreference(b);
+}
+
+// Frames waiting for the caller keep their ring blocks from the kernel; at a low packet rate a
+// block holds little, so a caller that falls behind could leave the kernel without room. Then the
+// oldest frames move out of the ring into their own slots (a second copy, only in that case).
+void StreamReceiver::EvacuateOldest() {
+    while (ring_.Kept() > kMaxKept / 2) {
+        Slot* oldest = nullptr;
+        for (Slot& s : slots_)
+            if (s.inRing && s.ringBlocks != 0 &&
+                (s.state == SlotState::Ready || s.state == SlotState::Filling) &&
+                (oldest == nullptr || s.sequence < oldest->sequence))
+                oldest = &s;
+        if (oldest == nullptr) return;
+        Evacuate(*oldest);
+    }
+}
+
+void StreamReceiver::Evacuate(Slot& s) {
+    for (size_t id = 1; id < s.got.size(); ++id)
+        if (s.got[id] != 0 && s.where[id] != nullptr)
+            std::memcpy(s.data.data() + (id - 1) * packetPayload_, s.where[id], s.sizes[id]);
+    ReleaseRing(s);
+    s.inRing = false;
+}
+
 void StreamReceiver::ResetSlot(Slot& s, uint64_t blockId, Clock::time_point now) {
+    ReleaseRing(s);
+    s.inRing = ring_.IsOpen();
     s.state = SlotState::Filling;
     s.blockId = blockId;
     std::fill(s.got.begin(), s.got.end(), 0);
@@ -189,17 +384,22 @@ void StreamReceiver::ResetSlot(Slot& s, uint64_t blockId, Clock::time_point now)
     s.received = s.resent = s.requested = 0;
     s.extent = 0;
     s.rounds = 0;
+    s.blocksSinceRequest = 0;
+    s.requestMark = 0;
+    s.tailRequested = false;
     s.lastActivity = s.lastRequest = now;
     s.result = St::Ok;
     s.sequence = ++sequence_;
 }
 
-StreamReceiver::Slot* StreamReceiver::SlotFor(uint64_t blockId, bool extendedId, Clock::time_point now) {
+StreamReceiver::Slot* StreamReceiver::SlotFor(std::unique_lock<std::mutex>& lock, uint64_t blockId,
+                                              bool extendedId, Clock::time_point now) {
     for (Slot& s : slots_)
         if (s.state == SlotState::Filling && s.blockId == blockId) return &s;
     if (!accepting_) return nullptr;
     const bool restarted = restartPending_ && blockId <= kRestartBlocks;
-    if (haveNewest_ && !restarted && !Newer(blockId, newestBlock_, extendedId)) return nullptr;  // late packet
+    if (haveNewest_ && !restarted && !Newer(blockId, newestBlock_, extendedId))
+        return nullptr;  // late packet
     restartPending_ = false;
     if (haveNewest_ && !restarted) {
         uint64_t gap = extendedId ? blockId - newestBlock_ : static_cast<uint16_t>(blockId - newestBlock_);
@@ -209,13 +409,16 @@ StreamReceiver::Slot* StreamReceiver::SlotFor(uint64_t blockId, bool extendedId,
     newestBlock_ = blockId;
     extendedIds_ = extendedId;
 
-    auto pick = [&](SlotState state) -> Slot* {
-        Slot* oldest = nullptr;
-        for (Slot& s : slots_)
-            if (s.state == state && (oldest == nullptr || s.sequence < oldest->sequence)) oldest = &s;
-        return oldest;
-    };
-    Slot* slot = pick(SlotState::Free);
+    Slot* slot = FreeSlot();
+    if (slot != nullptr) {
+        patient_ = true;
+    } else if (queueCount_ != 0 && patient_ && std::none_of(slots_.begin(), slots_.end(), [](const Slot& s) {
+                   return s.state == SlotState::Filling && s.rounds != 0;
+               })) {
+        slot = WaitForFreeSlot(lock);
+        if (!accepting_) return nullptr;  // stopped meanwhile
+        now = Clock::now();
+    }
     if (slot == nullptr && queueCount_ != 0) {
         // The caller is behind: the oldest frame it has not collected goes, so that frames still
         // waiting for resent packets keep their slots.
@@ -225,7 +428,7 @@ StreamReceiver::Slot* StreamReceiver::SlotFor(uint64_t blockId, bool extendedId,
         ++stats_.framesDropped;
     }
     if (slot == nullptr) {
-        Slot* filling = pick(SlotState::Filling);
+        Slot* filling = Oldest(SlotState::Filling);
         if (filling == nullptr) return nullptr;  // every slot is being copied out: cannot happen
         Finish(*filling, filling->leader && filling->trailer ? St::FrameIncomplete : St::FrameDamaged);
         // Finish queued it; it is the only queued frame, and it goes to make room.
@@ -239,24 +442,65 @@ StreamReceiver::Slot* StreamReceiver::SlotFor(uint64_t blockId, bool extendedId,
     // so whatever they still miss (their end, typically) is asked for now rather than later.
     // One that can no longer be helped (no resend, or its rounds used up) is given up at once.
     const uint8_t maxRounds = std::max<uint8_t>(settings_.resendRounds, 1);
+    const bool fromSocket = !ring_.IsOpen();
     for (Slot& s : slots_) {
         if (s.state != SlotState::Filling || &s == slot) continue;
+        if (fromSocket || ring_.ReadCount() >= s.requestMark) ++s.blocksSinceRequest;
         if (settings_.resendEnabled == 0 ||
-            (s.rounds >= maxRounds && now - s.lastRequest > std::chrono::milliseconds(settings_.packetTimeoutMs)))
+            (s.rounds >= maxRounds &&
+             now - s.lastRequest > std::chrono::milliseconds(settings_.packetTimeoutMs)))
             Finish(s, s.leader && s.trailer && !s.damaged ? St::FrameIncomplete : St::FrameDamaged);
-        else if (s.rounds == 0)
-            RequestMissing(s, now);
+        else if (s.rounds == 0 || (s.rounds < maxRounds && s.blocksSinceRequest >= 2))
+            RequestMissing(s, now);  // first round, or the camera has moved on since the last one
+        else if (!s.tailRequested && s.lastDataId != 0 && s.nextExpected <= s.lastDataId + 1)
+            RequestResend(s, s.nextExpected, s.lastDataId + 1, extendedIds_);  // its end is missing too
     }
     return slot;
 }
 
-void StreamReceiver::Process(const uint8_t* data, size_t size, Clock::time_point now) {
+// The free slot used last: its memory is the likeliest to be in the cache still.
+StreamReceiver::Slot* StreamReceiver::FreeSlot() {
+    Slot* newest = nullptr;
+    for (Slot& s : slots_)
+        if (s.state == SlotState::Free && (newest == nullptr || s.sequence > newest->sequence)) newest = &s;
+    return newest;
+}
+
+StreamReceiver::Slot* StreamReceiver::Oldest(SlotState state) {
+    Slot* oldest = nullptr;
+    for (Slot& s : slots_)
+        if (s.state == state && (oldest == nullptr || s.sequence < oldest->sequence)) oldest = &s;
+    return oldest;
+}
+
+// Every slot holds a frame the caller has not collected yet. A caller that is only briefly held up
+// (scheduling) should not lose frames for it: the packets wait in the kernel's buffer meanwhile.
+// The wait ends early when half the ring is taken (counted in blocks: at a low rate each block
+// holds one retire period's packets only). Not while frames wait for resent packets: those would
+// queue behind the backlog, and the frames arriving meanwhile would take every slot. A caller
+// that stays behind loses its oldest frames as before, without further waits, until it has
+// caught up.
+StreamReceiver::Slot* StreamReceiver::WaitForFreeSlot(std::unique_lock<std::mutex>& lock) {
+    const auto deadline = Clock::now() + std::chrono::milliseconds(kPatienceMs);
+    while (running_ && accepting_) {
+        slotFreed_.wait_until(lock, std::min(deadline, Clock::now() + std::chrono::milliseconds(kWakeMs)));
+        if (Slot* s = FreeSlot()) return s;
+        if (queueCount_ == 0 || Clock::now() >= deadline) break;
+        if (ring_.IsOpen() && ring_.Backlog() > kPatienceBacklog) break;  // the ring must not overflow
+    }
+    patient_ = false;
+    return nullptr;
+}
+
+void StreamReceiver::Process(std::unique_lock<std::mutex>& lock, const uint8_t* data, size_t size,
+                             Clock::time_point now, bool oversized, const uint8_t* payloadAt) {
     auto p = Gvsp::DecodePacket(data, size);
     if (!p || capacity_ == 0 || p->status != 0) {
         ++stats_.packetsRejected;
         return;
     }
-    Slot* s = SlotFor(p->blockId, p->extendedId, now);
+    if (payloadAt != nullptr) p->data = payloadAt;
+    Slot* s = SlotFor(lock, p->blockId, p->extendedId, now);
     if (s == nullptr) {
         ++stats_.packetsRejected;
         return;
@@ -294,12 +538,22 @@ void StreamReceiver::Process(const uint8_t* data, size_t size, Clock::time_point
         }
         case Gvsp::Format::Payload: {
             const uint64_t offset = uint64_t{id - 1} * packetPayload_;
-            if (p->dataSize > packetPayload_ || offset + p->dataSize > capacity_) {
+            if (oversized || p->dataSize > packetPayload_ || offset + p->dataSize > capacity_) {
                 s->damaged = true;
                 ++stats_.packetsRejected;
                 return;
             }
-            std::memcpy(s->data.data() + offset, p->data, p->dataSize);
+            if (s->inRing) {
+                s->where[id] = p->data;
+                s->sizes[id] = static_cast<uint16_t>(p->dataSize);
+                const uint64_t bit = uint64_t{1} << ringBlock_;
+                if ((s->ringBlocks & bit) == 0) {
+                    s->ringBlocks |= bit;
+                    ring_.Reference(ringBlock_);
+                }
+            } else if (s->data.data() + offset != p->data) {  // not received in place
+                std::memcpy(s->data.data() + offset, p->data, p->dataSize);
+            }
             ++s->received;
             s->extent = std::max(s->extent, offset + p->dataSize);
             break;
@@ -314,6 +568,7 @@ void StreamReceiver::Process(const uint8_t* data, size_t size, Clock::time_point
             break;
     }
     s->got[id] = 1;
+    if (p->format != Gvsp::Format::Payload) s->where[id] = nullptr;  // no payload of an earlier frame there
     if (wasRequested) {
         ++s->resent;
         ++stats_.packetsResent;
@@ -335,9 +590,12 @@ void StreamReceiver::CheckComplete(Slot& s) {
 
 void StreamReceiver::Finish(Slot& s, Status result) {
     s.result = result;
-    if (result == St::Ok) ++stats_.framesCompleted;
-    else ++stats_.framesIncomplete;
+    if (result == St::Ok)
+        ++stats_.framesCompleted;
+    else
+        ++stats_.framesIncomplete;
     if (queueCount_ == kSlots) {  // cannot happen with one slot per queued frame; keep it safe
+        ReleaseRing(s);
         s.state = SlotState::Free;
         ++stats_.framesDropped;
         return;
@@ -362,6 +620,9 @@ void StreamReceiver::RequestResend(Slot& s, uint32_t first, uint32_t last, bool 
     s.requested += last - first + 1;
     s.rounds = std::max<uint8_t>(s.rounds, 1);
     s.lastRequest = Clock::now();
+    s.blocksSinceRequest = 0;
+    s.requestMark = ring_.IsOpen() ? ring_.AfterNowMark() : 0;
+    if (s.lastDataId != 0 && last > s.lastDataId) s.tailRequested = true;
     ++stats_.resendRequests;
 }
 
@@ -378,7 +639,9 @@ void StreamReceiver::RequestMissing(Slot& s, Clock::time_point now) {
             inRun = false;
         }
     }
-    if (inRun) RequestResend(s, runStart, std::min<uint32_t>(last, static_cast<uint32_t>(s.got.size() - 1)), extendedIds_);
+    if (inRun)
+        RequestResend(s, runStart, std::min<uint32_t>(last, static_cast<uint32_t>(s.got.size() - 1)),
+                      extendedIds_);
     s.rounds = static_cast<uint8_t>(rounds + 1);
     s.lastRequest = now;
 }
@@ -412,10 +675,18 @@ Status StreamReceiver::WaitForFrame(FrameRecord& record, uint32_t timeoutMs) {
     --queueCount_;
     s.state = SlotState::Delivering;
     const uint64_t dropped = stats_.framesDropped;
+    const uint64_t packetPayload = packetPayload_;
     lock.unlock();
 
     const uint64_t bytes = std::min<uint64_t>(s.extent, delivered_.size());
-    std::memcpy(delivered_.data(), s.data.data(), bytes);
+    if (s.inRing) {
+        // Each payload was checked to fit the buffer when it arrived.
+        for (size_t id = 1; id < s.got.size(); ++id)
+            if (s.got[id] != 0 && s.where[id] != nullptr)
+                std::memcpy(delivered_.data() + (id - 1) * packetPayload, s.where[id], s.sizes[id]);
+    } else {
+        std::memcpy(delivered_.data(), s.data.data(), bytes);
+    }
     record = {};
     record.blockId = s.blockId;
     record.timestamp = s.leaderInfo.timestamp;
@@ -434,9 +705,12 @@ Status StreamReceiver::WaitForFrame(FrameRecord& record, uint32_t timeoutMs) {
     const Status result = s.result;
 
     lock.lock();
+    ReleaseRing(s);
     s.state = SlotState::Free;
     slotFreed_.notify_all();
     return result;
 }
+
+void SetPacketRingAllowed(bool allowed) { gPacketRingAllowed.store(allowed, std::memory_order_relaxed); }
 
 }  // namespace Kovon::Pelion

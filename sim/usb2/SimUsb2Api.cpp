@@ -1,12 +1,17 @@
 // The exported simulator API: a table of the simulated cameras plugged in at the 64 driver
 // instances of this process, each registered with the driver seam under its instance name.
 #include <array>
+#include <cstring>
 #include <memory>
 #include <mutex>
+#include <string>
 
 #include "KovonSim/SimUsb2.h"
 #include "sim/usb2/SimUsb2Driver.h"
+#include "usb2/InterfaceUSB.h"
+#include "usb2/ModelTable.h"
 #include "usb2/driver/InstanceNames.h"
+#include "usb2/image/ColorType.h"
 
 namespace {
 
@@ -40,6 +45,28 @@ int WithCamera(unsigned instance, Fn&& fn) {
     return sim->WithCamera(fn);
 }
 
+// Runs 'fn' on the instance (the driver adapter with its frame generator).
+template <typename Fn>
+int WithInstance(unsigned instance, Fn&& fn) {
+    std::shared_ptr<SimUsb2Instance> sim;
+    const int status = Find(instance, sim);
+    if (status != KOVON_SIM_OK) return status;
+    return fn(*sim);
+}
+
+// Whether the model that the serial names has a colour sensor: the serial prefix (the first two
+// bytes) chooses the model as enumeration does.
+bool IsColourSerial(const unsigned char serial[6]) {
+    std::string prefix = "SN_";
+    for (size_t i = 0; i < 2; ++i) {
+        prefix += Kovon::CInterfaceUSB::GetASCII(serial[i] >> 4);
+        prefix += Kovon::CInterfaceUSB::GetASCII(serial[i] & 0x0F);
+    }
+    const Kovon::UsbModel* model = Kovon::FindUsbModel(prefix);
+    return model != nullptr &&
+           Kovon::Usb2Image::GetColorType(model->modelName) == Kovon::Usb2Image::kColorTypeColor;
+}
+
 bool ValidRegister(unsigned short address) {
     return address < 0x8000 && (address & 1) == 0;
 }
@@ -56,6 +83,7 @@ KOVON_API int KovonSimUsb2_Plug(unsigned instance, const unsigned char serial[6]
     for (size_t i = 0; i < config.serial.size(); ++i) config.serial[i] = serial[i];
     config.firmware = firmware;
     config.usbRelease = usbRelease;
+    config.colour = IsColourSerial(serial);
     Plugged& plugged = ThePlugged();
     std::lock_guard<std::mutex> guard(plugged.lock);
     if (plugged.instances[instance]) return KOVON_SIM_OCCUPIED;
@@ -76,6 +104,7 @@ KOVON_API int KovonSimUsb2_Unplug(unsigned instance) {
         Kovon::DriverRegistry::Unregister(Kovon::Usb2InstanceName(instance));
     }
     sim->SetConnected(false);  // handles still open on it now fail with 1167
+    sim->StopGenerator();
     return KOVON_SIM_OK;
 }
 
@@ -162,6 +191,68 @@ KOVON_API int KovonSimUsb2_PushBulk(unsigned instance, const void* data, uint64_
     if (status != KOVON_SIM_OK) return status;
     sim->PushBulk(data, static_cast<size_t>(size));
     return KOVON_SIM_OK;
+}
+
+KOVON_API int KovonSimUsb2_SetFrameRate(unsigned instance, double framesPerSecond) {
+    return WithInstance(instance, [framesPerSecond](SimUsb2Instance& sim) {
+        return sim.SetFrameRate(framesPerSecond) ? KOVON_SIM_OK : KOVON_SIM_BAD_ARGUMENT;
+    });
+}
+
+KOVON_API int KovonSimUsb2_Trigger(unsigned instance) {
+    return WithCamera(instance, [](SimUsb2Camera& camera) {
+        camera.LineTrigger();
+        return KOVON_SIM_OK;
+    });
+}
+
+KOVON_API int KovonSimUsb2_GetFrame(unsigned instance, unsigned phase, void* buffer, uint64_t* size) {
+    if (size == nullptr) return KOVON_SIM_BAD_ARGUMENT;
+    return WithInstance(instance, [phase, buffer, size](SimUsb2Instance& sim) {
+        const Kovon::Sim::SimUsb2Frame frame = sim.FrameOfPhase(phase);
+        if (!frame.bytes) return KOVON_SIM_NO_CAMERA;
+        const uint64_t bytes = frame.bytes->size();
+        if (buffer == nullptr) {
+            *size = bytes;
+            return KOVON_SIM_OK;
+        }
+        if (*size < bytes) return KOVON_SIM_BAD_ARGUMENT;
+        std::memcpy(buffer, frame.bytes->data(), bytes);
+        *size = bytes;
+        return KOVON_SIM_OK;
+    });
+}
+
+KOVON_API int KovonSimUsb2_GetFrames(unsigned instance, KovonSimUsb2Frames* frames) {
+    if (frames == nullptr) return KOVON_SIM_BAD_ARGUMENT;
+    return WithInstance(instance, [frames](SimUsb2Instance& sim) {
+        const Kovon::Sim::SimUsb2StreamCounters c = sim.StreamCounters();
+        frames->sent = c.framesSent;
+        frames->dropped = c.framesDropped;
+        frames->lost = c.bytesLost;
+        return KOVON_SIM_OK;
+    });
+}
+
+KOVON_API int KovonSimUsb2_LoseBytes(unsigned instance, uint64_t count) {
+    return WithInstance(instance, [count](SimUsb2Instance& sim) {
+        sim.LoseBytes(count);
+        return KOVON_SIM_OK;
+    });
+}
+
+KOVON_API int KovonSimUsb2_StallPipe(unsigned instance) {
+    return WithInstance(instance, [](SimUsb2Instance& sim) {
+        sim.StallPipe();
+        return KOVON_SIM_OK;
+    });
+}
+
+KOVON_API int KovonSimUsb2_IgnoreTriggers(unsigned instance, int ignore) {
+    return WithCamera(instance, [ignore](SimUsb2Camera& camera) {
+        camera.IgnoreTriggers(ignore != 0);
+        return KOVON_SIM_OK;
+    });
 }
 
 KOVON_API int KovonSimUsb2_GetCounters(unsigned instance, KovonSimUsb2Counters* counters) {

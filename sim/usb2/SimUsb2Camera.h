@@ -14,12 +14,15 @@
 #include <cstdint>
 #include <vector>
 
+#include "sim/usb2/SimUsb2Scene.h"
+
 namespace Kovon::Sim {
 
 struct SimUsb2Config {
     std::array<uint8_t, 6> serial{};  // serial bytes b0..b5 as the camera reports them
     uint16_t firmware = 0;            // register 0x20C
     uint16_t usbRelease = 0x0200;     // bcdUSB of the device descriptor
+    bool colour = false;              // a Bayer sensor (the colour models)
 };
 
 struct SimUsb2Counters {
@@ -39,6 +42,21 @@ public:
     static constexpr uint16_t kSoftwareTriggerRegister = 0x460;
     static constexpr uint16_t kTriggerBusyRegister = 0x46C;
     static constexpr uint32_t kBusyForever = 0xFFFFFFFFu;
+    // Image registers the frame generator follows.
+    static constexpr uint16_t kWidthRegister = 0x434;
+    static constexpr uint16_t kHeightRegister = 0x436;
+    static constexpr uint16_t kBinningRegister = 0x43C;  // high byte: horizontal code (1: by two)
+    static constexpr uint16_t kPixelFormatRegister = 0x43E;
+    static constexpr uint16_t kGainRegister = 0x408;
+    static constexpr uint16_t kExposureRegister = 0x482;  // 32 bits: 0x482 low, 0x484 high
+    static constexpr uint16_t kTriggerModeRegister = 0x462;
+    static constexpr uint16_t kRatioRegister = 0x324;       // red, green, blue at + 0, 2, 4
+    static constexpr uint16_t kFixedParamRegister = 0x360;  // 13 signed words
+    // Statistics the camera publishes about the frames it sends.
+    static constexpr uint16_t kStatisticsLatchRegister = 0x3C6;
+    static constexpr uint16_t kAwbGreenRegister = 0x3D0;  // 32 bits each: green, red, blue, count
+    static constexpr uint16_t kFrameCounterRegister = 0x3E0;
+    static constexpr uint16_t kAeSumRegister = 0x3E2;  // 32 bits each: sum, count
 
     explicit SimUsb2Camera(const SimUsb2Config& config);
 
@@ -58,6 +76,25 @@ public:
     void Poke(uint16_t address, uint16_t value);
     bool Acquiring() const { return acquiring_; }
     uint64_t SoftwareTriggers() const { return softwareTriggers_; }
+
+    // The frame generator's view. An acquisition start (0x452) begins a new epoch: the camera
+    // starts over from a frame boundary and drops what it had not sent.
+    uint64_t AcquisitionEpoch() const { return acquisitionEpoch_; }
+    bool TriggerMode() const { return Peek(kTriggerModeRegister) != 0; }
+    // A trigger that arrived (software trigger in trigger mode, or the trigger line) and has not
+    // produced its frame yet; taking it consumes it.
+    bool TriggerPending() const { return pendingTriggers_ > 0; }
+    void TakeTrigger() {
+        if (pendingTriggers_ > 0) --pendingTriggers_;
+    }
+    // A pulse on the trigger line.
+    void LineTrigger();
+    // Fault: the camera ignores every trigger (it never sends in trigger mode).
+    void IgnoreTriggers(bool ignore) { ignoreTriggers_ = ignore; }
+    SimUsb2FrameSettings FrameSettings() const;
+    // One frame went out: the frame counter advances, and the statistics registers take the
+    // frame's values unless the host has latched them.
+    void FrameSent(const SimUsb2Statistics& statistics);
 
     // Faults.
     void FailNextRequests(uint32_t count) { failRequests_ = count; }  // error 31
@@ -82,11 +119,17 @@ private:
     static size_t IndexOf(uint16_t address) { return (address & 0x7FFFu) >> 1; }
     uint16_t ReadRegister(uint16_t address);
     uint16_t WriteRegister(uint16_t address, uint16_t value);
+    void Put32(uint16_t address, uint32_t value);
+    void PublishStatistics();
 
     SimUsb2Config config_;
     std::vector<uint16_t> registers_;  // 16-bit registers at even byte addresses 0..0x7FFE
     bool acquiring_ = false;
     uint64_t softwareTriggers_ = 0;
+    uint64_t acquisitionEpoch_ = 0;
+    uint64_t pendingTriggers_ = 0;
+    bool ignoreTriggers_ = false;
+    SimUsb2Statistics liveStatistics_;
 
     bool connected_ = true;
     uint32_t failRequests_ = 0;
