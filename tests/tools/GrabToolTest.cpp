@@ -102,7 +102,7 @@ TEST(GrabToolTest, ReadsAndWritesFeaturesByNameThroughEachCamerasDescription) {
         const char* shown;
     } cases[] = {
         {{"get", kMono, "DeviceModelName"}, "DeviceModelName = RT-GA47E"},
-        {{"get", kMono, "Width"}, "Width = 1280  [16 to 1280, step 16]"},
+        {{"get", kMono, "Width"}, "Width = 640  [16 to 1280, step 16]"},
         {{"get", kColour, "PixelFormat"}, "PixelFormat = Mono8  [one of Mono8, BayerBG8, BGR8Packed]"},
         {{"set", kColour, "PixelFormat", "BGR8Packed"}, "PixelFormat = BGR8Packed"},
         {{"set", kColour, "Height", "480"}, "Height = 480"},
