@@ -296,6 +296,7 @@ void StreamReceiver::Process(const uint8_t* data, size_t size, Clock::time_point
             const uint64_t offset = uint64_t{id - 1} * packetPayload_;
             if (p->dataSize > packetPayload_ || offset + p->dataSize > capacity_) {
                 s->damaged = true;
+                --stats_.packetsReceived;  // counted above, but it is a rejected packet
                 ++stats_.packetsRejected;
                 return;
             }
