@@ -126,7 +126,8 @@ int Invoke(Tree& t, uint8_t object, Call call, u64 id, void* buffer, u64& size) 
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     KovonFuzz::Input input(data, size);
-    const unsigned char serial[6] = {0x48, 0x11, 0x05, 0x00, 0x00, 0x01};  // a known model
+    // A known model under a serial no test uses: the camera's lock is shared between processes.
+    const unsigned char serial[6] = {0x48, 0x11, 0x05, 0x00, 0xF7, 0x5A};
     KovonSimUsb2_Plug(0, serial, 0x1203, 0x0200);
     KovonSimU3VOptions options;
     KovonSimU3V_DefaultOptions(&options);
