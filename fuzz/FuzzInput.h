@@ -26,7 +26,8 @@ public:
 
     // A piece of up to maxSize bytes whose length comes from a 16-bit prefix.
     const uint8_t* Piece(size_t maxSize, size_t& length) {
-        length = std::min<size_t>(U16(), std::min(maxSize, remaining()));
+        const size_t wanted = U16();  // read before remaining(): argument order is unspecified
+        length = std::min(wanted, std::min(maxSize, remaining()));
         const uint8_t* p = data_ + pos_;
         pos_ += length;
         return p;

@@ -23,25 +23,27 @@ fi
 cmake --build "$build" -j "$(nproc)" --target "${targets[@]/#/kovon_fuzz_}"
 
 mkdir -p "$build/findings"
-failed=()
-for t in "${targets[@]}"; do
-  corpus=$build/corpus/$t
+# One target per core at a time (KOVON_FUZZ_JOBS to change it); each writes its own log.
+run_one() {
+  local t=$1 corpus=$build/corpus/$1 log=$build/findings/$1.log
   mkdir -p "$corpus"
-  log=$build/findings/$t.log
-  echo "== $t: ${seconds}s"
   # -timeout: one input running longer than this is a finding (a hang); -rss_limit_mb likewise.
   if "$build/fuzz/kovon_fuzz_$t" -max_total_time="$seconds" -timeout=30 -rss_limit_mb=2560 \
       -print_final_stats=1 -artifact_prefix="$build/findings/$t-" "$corpus" "$root/fuzz/corpus/$t" \
       >"$log" 2>&1; then
-    grep -E '^stat::number_of_executed_units|^#[0-9]+ +DONE' "$log" | tail -2 | sed 's/^/   /'
+    echo "== $t: ${seconds}s, $(sed -n 's/^stat::number_of_executed_units: *//p' "$log") inputs, no finding"
   else
-    echo "   FINDING: see $log"
+    echo "== $t: FINDING, see $log"
     grep -E 'ERROR|fuzz check failed|runtime error|Test unit written' "$log" | head -5 | sed 's/^/   /'
-    failed+=("$t")
+    return 1
   fi
-done
-if ((${#failed[@]})); then
-  echo "fuzz findings in: ${failed[*]}"
+}
+export -f run_one
+export build root seconds
+status=0
+printf '%s\n' "${targets[@]}" | xargs -P "${KOVON_FUZZ_JOBS:-$(nproc)}" -I{} bash -c 'run_one {}' || status=1
+if ((status)); then
+  echo "fuzz: findings (logs and inputs in $build/findings)"
   exit 1
 fi
 echo "fuzz: no findings in ${#targets[@]} targets"
