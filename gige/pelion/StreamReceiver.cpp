@@ -540,6 +540,7 @@ void StreamReceiver::Process(std::unique_lock<std::mutex>& lock, const uint8_t* 
             const uint64_t offset = uint64_t{id - 1} * packetPayload_;
             if (oversized || p->dataSize > packetPayload_ || offset + p->dataSize > capacity_) {
                 s->damaged = true;
+                --stats_.packetsReceived;  // counted above, but it is a rejected packet
                 ++stats_.packetsRejected;
                 return;
             }

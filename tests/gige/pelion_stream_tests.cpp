@@ -2,14 +2,17 @@
 // table, resend under injected loss, faulty frames, and hostile packets at the stream port.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
 #include <sstream>
+#include <thread>
 #include <vector>
 
 #include "PelionTestCamera.h"
 #include "gige/pelion/Bootstrap.h"
 #include "gige/pelion/GvspCodec.h"
 #include "gige/pelion/Pelion.h"
+#include "gige/pelion/StreamReceiver.h"
 #include "gige/pelion/UdpSocket.h"
 #include "sim/gige/GigEFrameGenerator.h"
 
@@ -208,4 +211,32 @@ TEST(PelionStream, HostilePacketsAtTheStreamPortAreDropped) {
         if (st == St::Ok && cam.Matches(r, buffer)) ++good;
     }
     EXPECT_GE(good, 15);
+}
+
+// Every packet counts once: one that does not fit its frame is rejected, not also received.
+TEST(PelionStream, PacketTooLargeForItsFrameCountsOnlyAsRejected) {
+    constexpr uint32_t kHost = 0x7F000001, kCamera = 0x7F4D0002;  // 127.0.0.1, 127.77.0.2
+    StreamReceiver receiver;
+    ASSERT_EQ(receiver.Open(kHost, 0, kCamera), St::Ok);
+    ASSERT_EQ(receiver.SetBufferSize(4096, 512), St::Ok);
+    SettingsRecord settings{};
+    settings.packetTimeoutMs = 20;
+    settings.frameRetentionMs = 200;
+    receiver.SetSettings(settings);  // no resend requests
+    UdpSocket camera;
+    ASSERT_TRUE(camera.Open(kCamera, 0));
+    std::vector<uint8_t> oversized(8 + 600, 0xAB), fitting(8 + 512, 0xCD);
+    ASSERT_EQ(Gvsp::EncodeHeader(oversized.data(), oversized.size(), 0, 1, Gvsp::Format::Payload, 1, false), 8u);
+    ASSERT_EQ(Gvsp::EncodeHeader(fitting.data(), fitting.size(), 0, 1, Gvsp::Format::Payload, 2, false), 8u);
+    camera.SendTo(oversized.data(), oversized.size(), kHost, receiver.Port());
+    camera.SendTo(fitting.data(), fitting.size(), kHost, receiver.Port());
+
+    StreamStatistics stats;
+    for (int i = 0; i < 6000; ++i) {  // a bound only against a broken build
+        stats = receiver.Statistics();
+        if (stats.packetsReceived + stats.packetsRejected >= 2) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    EXPECT_EQ(stats.packetsRejected, 1u);
+    EXPECT_EQ(stats.packetsReceived, 1u);
 }
