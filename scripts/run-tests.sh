@@ -31,9 +31,11 @@ stage "ThreadSanitizer build (threaded tests)"
 cmake -S "$root" -B "$root/build-tsan" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKOVON_SANITIZE=thread \
   -DKOVON_BUILD_BENCH=OFF -DKOVON_BUILD_TOOLS=OFF >/dev/null
 cmake --build "$root/build-tsan" -j "$jobs" --target "${threaded_programs[@]}"
-# halt_on_error: the first report ends the test process with a failure.
+# halt_on_error: the first report ends the test process with a failure. The 1 Gbit/s resend test
+# measures that every frame completes at full rate, which a receiver slowed down by the sanitizer
+# cannot keep; resend itself runs under TSan in the slower packet-source tests.
 (cd "$root/build-tsan" && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
-  ctest --output-on-failure -j "$jobs" -R "$threaded")
+  ctest --output-on-failure -j "$jobs" -R "$threaded" -E 'ResendRecoversEveryFrameUnderOnePercentLoss$')
 
 stage "fuzzing"
 "$root/scripts/fuzz.sh" "${KOVON_CI_FUZZ_SECONDS:-20}"
