@@ -198,8 +198,8 @@ int CStreamU3VBase::Acquire(ACQ_START_FLAGS flags, Lumora::u64 count) {
         bufferCount_.store(buffers);
 
         {
-            std::lock_guard<std::mutex> pool(poolLock_);
-            FreePoolLocked();
+            std::unique_lock<std::mutex> lock(handoffLock_);
+            FreePoolLocked(lock);
             pool_.reserve(buffers);
             for (uint32_t i = 0; i < buffers; ++i) {
                 auto record = std::make_unique<FrameRecord>();
@@ -208,8 +208,6 @@ int CStreamU3VBase::Acquire(ACQ_START_FLAGS flags, Lumora::u64 count) {
                 record->index = static_cast<uint16_t>(i);
                 pool_.push_back(std::move(record));
             }
-            std::lock_guard<std::mutex> freeGuard(freeLock_);
-            std::lock_guard<std::mutex> filledGuard(filledLock_);
             freeQueue_.Reset(buffers);
             filledQueue_.Reset(buffers);
             for (auto& record : pool_) freeQueue_.PushBack(record.get());
@@ -228,15 +226,22 @@ int CStreamU3VBase::Acquire(ACQ_START_FLAGS flags, Lumora::u64 count) {
         haveBlockId_ = false;
         frameCount_.store(0);
         noBufferCount_.store(0);
-        acquiring_.store(true);
-        // The handshake is ready before the worker first looks at it.
-        newImageEvent_.Reset();
-        stopEvent_.Reset();
-        readyEvent_.Set();
+        {
+            // The first request is the acquisition's own: the worker receives the first frame
+            // before the host asks for it.
+            std::lock_guard<std::mutex> lock(handoffLock_);
+            hostReady_ = true;
+            newImage_ = false;
+            receiveEnded_ = false;
+            acquiring_.store(true);
+        }
         try {
             thread_ = std::make_unique<std::thread>([this] { AcqThreadProc(); });
         } catch (...) {
-            acquiring_.store(false);
+            {
+                std::lock_guard<std::mutex> lock(handoffLock_);
+                acquiring_.store(false);
+            }
             uint64_t delivered = 0, failed = 0;
             T::U3V_AcquisitionStop(streamHandle_, &delivered, &failed);
             started_ = false;
@@ -247,34 +252,35 @@ int CStreamU3VBase::Acquire(ACQ_START_FLAGS flags, Lumora::u64 count) {
 }
 
 void CStreamU3VBase::StopWorker() {
-    acquiring_.store(false);
-    stopEvent_.Set();
-    newImageEvent_.Set();
-    readyEvent_.Set();
-    if (!thread_) return;
-    // Stopping the library's acquisition wakes a worker waiting inside its receive; then the
-    // worker is joined, so that nothing it uses is freed while it runs.
+    {
+        std::lock_guard<std::mutex> lock(handoffLock_);
+        acquiring_.store(false);
+    }
+    workerWake_.notify_all();
+    hostWake_.notify_all();
+    // Stopping the library's acquisition ends a receive in progress, the worker's or a host's;
+    // then the worker is joined and a host's receive awaited, so that nothing they use is freed
+    // or restarted under them.
     uint64_t delivered = 0, failed = 0;
     if (streamHandle_ != nullptr) T::U3V_AcquisitionStop(streamHandle_, &delivered, &failed);
-    if (thread_->joinable()) thread_->join();
-    thread_.reset();
+    if (thread_) {
+        if (thread_->joinable()) thread_->join();
+        thread_.reset();
+    }
+    std::unique_lock<std::mutex> lock(handoffLock_);
+    hostWake_.wait(lock, [this] { return receiver_ == Receiver::kNone; });
 }
 
-void CStreamU3VBase::FreePoolLocked() {
-    {
-        std::lock_guard<std::mutex> freeGuard(freeLock_);
-        freeQueue_.Reset(0);
-    }
-    {
-        std::lock_guard<std::mutex> filledGuard(filledLock_);
-        filledQueue_.Reset(0);
-    }
+void CStreamU3VBase::FreePoolLocked(std::unique_lock<std::mutex>& lock) {
+    hostWake_.wait(lock, [this] { return copiesInProgress_ == 0 && receiver_ != Receiver::kWorker; });
+    freeQueue_.Reset(0);
+    filledQueue_.Reset(0);
     pool_.clear();
 }
 
 void CStreamU3VBase::FreePool() {
-    std::lock_guard<std::mutex> pool(poolLock_);
-    FreePoolLocked();
+    std::unique_lock<std::mutex> lock(handoffLock_);
+    FreePoolLocked(lock);
 }
 
 int CStreamU3VBase::Freeze(ACQ_STOP_FLAGS) {
@@ -299,26 +305,23 @@ void CStreamU3VBase::AcqThreadProc() {
     }
 }
 
-void CStreamU3VBase::GiveBack(FrameRecord* record) {
-    if (record == nullptr) return;
-    std::lock_guard<std::mutex> guard(freeLock_);
-    freeQueue_.PushFront(record);
+bool CStreamU3VBase::CanReceive() const {
+    return acquiring_.load() && !receiveEnded_ && framesRemaining_.load() != 0;
 }
 
 bool CStreamU3VBase::FetchOneFrame(uint8_t* scratch) {
-    if (!acquiring_.load() || framesRemaining_.load() == 0) return false;
-    if (readyEvent_.Wait(std::max<uint32_t>(1, imageTimeout_.load())) !=
-        Platform::Event::WaitResult::Signalled)
-        return true;
-    if (!acquiring_.load()) return false;
-    // The host's request is taken now, before receiving: a request that the host makes while
-    // this frame is on its way stays set, and the next frame is received while the host copies
-    // this one. Whenever no frame results, the request is put back.
-    readyEvent_.Reset();
-
     FrameRecord* record = nullptr;
     {
-        std::lock_guard<std::mutex> guard(freeLock_);
+        std::unique_lock<std::mutex> lock(handoffLock_);
+        if (!CanReceive()) return false;
+        // Waits for a request that nobody serves yet; after imageTimeout the loop looks again.
+        const bool asked =
+            workerWake_.wait_for(lock, std::chrono::milliseconds(std::max<uint32_t>(1, imageTimeout_.load())),
+                                 [this] { return !CanReceive() || (hostReady_ && receiver_ == Receiver::kNone); });
+        if (!CanReceive()) return false;
+        if (!asked) return true;
+        hostReady_ = false;
+        receiver_ = Receiver::kWorker;
         record = freeQueue_.PopFront();
     }
     uint8_t* target = scratch;
@@ -332,48 +335,63 @@ bool CStreamU3VBase::FetchOneFrame(uint8_t* scratch) {
     T::U3V_FRAME_INFO info;
     std::memset(&info, 0, sizeof info);
     const uint16_t r = T::U3V_GetImage(streamHandle_, target, kLibraryFrameWaitMs, &info);
-    const uint64_t blockId = info.blockId;
-    const uint32_t incidentCount = info.count;
+    const Outcome outcome = Account(r, &info, record != nullptr);
 
-    if (r == 0) {
-        if (record == nullptr) {  // received into the scratch buffer: dropped
-            readyEvent_.Set();
-            return true;
-        }
-        frameCount_.fetch_add(1);
-        nextBlockId_.store(blockId + 1);
-        {
-            std::lock_guard<std::mutex> guard(filledLock_);
-            filledQueue_.PushBack(record);
-        }
-        frameReady_.notify_all();
-        newImageEvent_.Set();
-        BlockBookkeeping(blockId);
-        return true;
+    std::unique_lock<std::mutex> lock(handoffLock_);
+    if (outcome == Outcome::kFrame) {
+        filledQueue_.PushBack(record);
+        newImage_ = true;
+    } else if (record != nullptr) {
+        freeQueue_.PushFront(record);
     }
-    GiveBack(record);
-    readyEvent_.Set();
+    if (outcome != Outcome::kFrame) hostReady_ = true;  // no frame: the request stands
+    EndReceive(lock, outcome);
+    if (outcome == Outcome::kEnded) return false;
+    if (outcome == Outcome::kPause) {
+        // A broken link that fails at once must not make the worker spin.
+        lock.lock();
+        workerWake_.wait_for(lock, std::chrono::milliseconds(kFailurePauseMs), [this] { return !CanReceive(); });
+    }
+    return true;
+}
+
+void CStreamU3VBase::EndReceive(std::unique_lock<std::mutex>& lock, Outcome outcome) {
+    if (outcome == Outcome::kEnded) receiveEnded_ = true;
+    receiver_ = Receiver::kNone;
+    const bool workerAsked = hostReady_ || outcome == Outcome::kEnded;
+    lock.unlock();
+    // Without waiters these cost no system call.
+    hostWake_.notify_all();
+    if (workerAsked) workerWake_.notify_one();
+}
+
+CStreamU3VBase::Outcome CStreamU3VBase::Account(uint16_t r, const void* frameInfo, bool kept) {
+    const auto& info = *static_cast<const T::U3V_FRAME_INFO*>(frameInfo);
+    const uint64_t blockId = info.blockId;
     switch (r) {
+        case T::Result::kOk:
+            if (!kept) return Outcome::kNoFrame;  // received into the scratch buffer: dropped
+            frameCount_.fetch_add(1);
+            nextBlockId_.store(blockId + 1);
+            BlockBookkeeping(blockId);
+            return Outcome::kFrame;
         case T::Result::kTimeout:
-            return true;
+            return Outcome::kNoFrame;
         case T::Result::kIncompleteFrame:
             // The count says how many frames this one incident lost.
-            incompleteTotal_.fetch_add(incidentCount);
-            lostFrames_.fetch_add(incidentCount);
+            incompleteTotal_.fetch_add(info.count);
+            lostFrames_.fetch_add(info.count);
             BlockBookkeeping(blockId);
-            return true;
+            return Outcome::kNoFrame;
         case Tessa::Wire::Status::kDataOverrun:
             failedFrameCount_.fetch_add(1);
             BlockBookkeeping(blockId);
-            return true;
+            return Outcome::kNoFrame;
         default:
-            if (EndsAcquisition(r)) return false;
-            if (CarriesBlockId(r)) {
-                BlockBookkeeping(blockId);
-            } else {
-                stopEvent_.Wait(kFailurePauseMs);
-            }
-            return true;
+            if (EndsAcquisition(r)) return Outcome::kEnded;
+            if (!CarriesBlockId(r)) return Outcome::kPause;
+            BlockBookkeeping(blockId);
+            return Outcome::kNoFrame;
     }
 }
 
@@ -396,37 +414,81 @@ void CStreamU3VBase::BlockBookkeeping(uint64_t blockId) {
 }
 
 bool CStreamU3VBase::IsGetNewImage() {
-    if (newImageEvent_.Wait(imageTimeout_.load()) == Platform::Event::WaitResult::Signalled) {
-        std::lock_guard<std::mutex> guard(filledLock_);
-        if (filledQueue_.Empty()) return false;
+    std::unique_lock<std::mutex> lock(handoffLock_);
+    if (filledQueue_.Empty()) {
+        // An announcement whose frame was already collected says nothing. Unless a frame is on
+        // its way to the queue, ask the worker for one, or the wait could only end by time-out.
+        newImage_ = false;
+        if (!hostReady_ && receiver_ != Receiver::kWorker && CanReceive()) {
+            hostReady_ = true;
+            workerWake_.notify_one();
+        }
     }
-    return true;
+    const bool announced = hostWake_.wait_for(lock, std::chrono::milliseconds(imageTimeout_.load()),
+                                              [this] { return newImage_ || !filledQueue_.Empty(); });
+    return !(announced && filledQueue_.Empty());
 }
 
 int CStreamU3VBase::GetImage(void* buffer, int32_t timeoutMs) {
     return GuardedCall([&]() -> int {
-        newImageEvent_.Reset();
-        readyEvent_.Set();  // the worker may receive the next frame
-        {
-            std::unique_lock<std::mutex> filled(filledLock_);
-            if (filledQueue_.Empty() && timeoutMs > 0)
-                frameReady_.wait_for(filled, std::chrono::milliseconds(timeoutMs),
-                                     [this] { return !filledQueue_.Empty(); });
-            if (filledQueue_.Empty()) return -1;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(std::max(0, timeoutMs));
+        std::unique_lock<std::mutex> lock(handoffLock_);
+        newImage_ = false;
+        // A frame that was already waiting leaves this call's request to the worker, which
+        // receives the next frame while this one is copied. A call that has to wait is served by
+        // the frame it waits for.
+        const bool readAhead = !filledQueue_.Empty();
+        for (;;) {
+            if (FrameRecord* record = filledQueue_.PopFront()) {
+                ++copiesInProgress_;
+                if (readAhead) hostReady_ = true;
+                lock.unlock();
+                if (readAhead) workerWake_.notify_one();
+                if (buffer != nullptr) std::memcpy(buffer, record->buffer.get(), record->size);
+                lock.lock();
+                // Back at the front: the worker reuses the buffer that was used last, which is
+                // still in the processor's caches, rather than cycling through the whole pool.
+                freeQueue_.PushFront(record);
+                const bool last = --copiesInProgress_ == 0;
+                lock.unlock();
+                if (last) hostWake_.notify_all();  // a Freeze may wait for the copies to end
+                return 0;
+            }
+            auto now = std::chrono::steady_clock::now();
+            if (timeoutMs <= 0 || now >= deadline) {
+                // The request stands: the worker receives the next frame for a later call.
+                if (!hostReady_) {
+                    hostReady_ = true;
+                    workerWake_.notify_one();
+                }
+                return -1;
+            }
+            if (buffer != nullptr && receiver_ == Receiver::kNone && CanReceive()) {
+                // Nothing queued and nothing on its way: receive straight into the host's buffer.
+                hostReady_ = false;
+                receiver_ = Receiver::kHost;
+                lock.unlock();
+                const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now).count();
+                T::U3V_FRAME_INFO info;
+                std::memset(&info, 0, sizeof info);
+                const uint16_t r = T::U3V_GetImage(streamHandle_, buffer, uint32_t(std::max<int64_t>(1, left)), &info);
+                const Outcome outcome = Account(r, &info, true);
+                lock.lock();
+                EndReceive(lock, outcome);
+                if (outcome == Outcome::kFrame) return 0;
+                lock.lock();
+                if (outcome == Outcome::kPause)
+                    hostWake_.wait_for(lock, std::chrono::milliseconds(kFailurePauseMs),
+                                       [this] { return !filledQueue_.Empty(); });
+                continue;
+            }
+            if (buffer == nullptr && !hostReady_ && receiver_ != Receiver::kWorker && CanReceive()) {
+                // A frame to drop comes through the pool.
+                hostReady_ = true;
+                workerWake_.notify_one();
+            }
+            hostWake_.wait_until(lock, deadline);
         }
-        std::lock_guard<std::mutex> pool(poolLock_);
-        FrameRecord* record = nullptr;
-        {
-            std::lock_guard<std::mutex> filled(filledLock_);
-            record = filledQueue_.PopFront();
-        }
-        if (record == nullptr) return -1;  // the pool was freed meanwhile
-        if (buffer != nullptr) std::memcpy(buffer, record->buffer.get(), record->size);
-        // Back at the front: the worker reuses the buffer that was used last, which is still in
-        // the processor's caches, rather than cycling through the whole pool.
-        std::lock_guard<std::mutex> guard(freeLock_);
-        freeQueue_.PushFront(record);
-        return 0;
     });
 }
 

@@ -4,12 +4,16 @@
 // frames from the library into buffers taken from the free queue and appends them to the filled
 // queue; GetImage hands the oldest filled frame to the host by copy and gives its buffer back.
 //
-// The worker and the host meet through two manual-reset events: GetImage resets "new image" and
-// sets "host ready"; the worker waits for "host ready", takes the request (resets it), receives
-// a frame and sets "new image" (a receive that yields no frame puts the request back). So the
-// worker stays at most one frame ahead of the host, receiving the next frame while the host
-// copies the last, and no request of the host is ever lost. Lost frames are counted from gaps in the block
-// ids and from the library's incomplete-frame reports.
+// The host asks for frames one at a time ("host ready"); the worker receives one frame per
+// request and announces it ("new image"). A GetImage that finds a frame waiting leaves a request
+// behind, so that the worker receives the next frame while the host copies this one. A GetImage
+// that finds nothing queued and nothing being received receives the frame itself, straight into
+// the host's buffer: a host that keeps up with the camera pays one copy per frame and no thread
+// hand-over, as if it called the library itself. Only one receive runs at a time (the receiver
+// role), so frames reach the host in the order they arrived and the block-id bookkeeping has one
+// writer at a time. A request is never lost: a receive that yields no frame puts it back, and a
+// GetImage that times out leaves its request for the worker. Lost frames are counted from gaps in
+// the block ids and from the library's incomplete-frame reports.
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
@@ -20,7 +24,6 @@
 #include <vector>
 
 #include "Lumora/Lumora.h"
-#include "platform/Event.h"
 
 namespace Kovon {
 
@@ -43,7 +46,7 @@ public:
     int Freeze(ACQ_STOP_FLAGS flags) override;
     // Copies the oldest received frame (payload size bytes) into 'buffer', or drops it when
     // 'buffer' is null; waits up to 'timeoutMs' for one (a negative time-out does not wait).
-    // 0, or -1 when no frame came.
+    // 0, or -1 when no frame came; after -1 the buffer may hold part of a frame that failed.
     int GetImage(void* buffer, int32_t timeoutMs) override;
     int SetParam(Lumora::u64 id, void* buffer, Lumora::u64& size) override;
     int GetParam(Lumora::u64 id, void* buffer, Lumora::u64& size) override;
@@ -83,18 +86,33 @@ private:
         size_t count_ = 0;
     };
 
+    // Who is receiving from the library now.
+    enum class Receiver : uint8_t { kNone, kWorker, kHost };
+    // What one receive came to.
+    enum class Outcome : uint8_t {
+        kFrame,    // a frame to deliver
+        kNoFrame,  // nothing to deliver; try again
+        kPause,    // a failure that returned at once; pause before trying again
+        kEnded,    // no frame will come until the acquisition is started again
+    };
+
     void AcqThreadProc();
     bool IsGetNewImage();
     int GetConnectionStatus();
     // Receives one frame; false when the loop should end.
     bool FetchOneFrame(uint8_t* scratch);
-    void GiveBack(FrameRecord* record);
+    // Counts one receive's result; called by the holder of the receiver role. 'kept' is false for
+    // a frame received into the scratch buffer, which is dropped uncounted.
+    Outcome Account(uint16_t result, const void* frameInfo, bool kept);
+    // Ends a receive: frees the receiver role and wakes whoever waits for it.
+    void EndReceive(std::unique_lock<std::mutex>& lock, Outcome outcome);
+    bool CanReceive() const;  // with handoffLock_ held
     void BlockBookkeeping(uint64_t blockId);
-    // Ends the worker and waits until it has left its loop.
+    // Ends the worker and any receive of a host, and waits until both have left.
     void StopWorker();
+    // Frees the pool once no host copies from it.
     void FreePool();
-    void FreePoolLocked();  // with poolLock_ held
-    uint32_t CurrentImageTimeout() const { return imageTimeout_.load(); }
+    void FreePoolLocked(std::unique_lock<std::mutex>& lock);
 
     Lumora::INewSystem* system_ = nullptr;
     Lumora::INewInterface* interface_ = nullptr;
@@ -110,16 +128,17 @@ private:
     std::atomic<bool> acquiring_{false};
     std::unique_ptr<std::thread> thread_;
     std::recursive_mutex acquireLock_;  // held by Acquire and Freeze
-    std::mutex freeLock_;               // guards freeQueue_
-    std::mutex filledLock_;             // guards filledQueue_; frameReady_ waits with it
-    std::condition_variable frameReady_;
-    // Held by GetImage while it owns a record and by whoever frees the pool, so that the pool is
-    // never freed under a copy in progress.
-    std::mutex poolLock_;
+    // Guards the two queues, the pool, the request and announcement flags, the receiver role and
+    // the copy count. Never held during a receive or a frame copy.
+    std::mutex handoffLock_;
+    std::condition_variable workerWake_;  // a request the worker may take, or the end of acquiring
+    std::condition_variable hostWake_;    // a frame queued or announced, a receive ended, a copy ended
+    bool hostReady_ = false;              // a host asked for a frame that nobody receives yet
+    bool newImage_ = false;               // a frame was queued since the host last collected one
+    bool receiveEnded_ = false;           // the library ended the acquisition
+    Receiver receiver_ = Receiver::kNone;
+    uint32_t copiesInProgress_ = 0;  // records a host copies from, outside both queues
     bool started_ = false;
-    Platform::Event newImageEvent_;
-    Platform::Event readyEvent_;
-    Platform::Event stopEvent_;  // set when the worker must end; cuts its pauses short
     FrameQueue freeQueue_;
     FrameQueue filledQueue_;
     std::vector<std::unique_ptr<FrameRecord>> pool_;
@@ -130,7 +149,7 @@ private:
     std::atomic<uint64_t> lostFrames_{0};
     std::atomic<uint64_t> failedFrameCount_{0};
     std::atomic<uint64_t> incompleteTotal_{0};
-    // Worker-only block id bookkeeping.
+    // Block id bookkeeping, kept by whoever holds the receiver role.
     uint64_t lastBlockId_ = 0;
     uint64_t expectedBlockId_ = 0;
     bool haveBlockId_ = false;
