@@ -3,77 +3,41 @@
 // (library / memcpy) and the allocations per received frame.
 #include <benchmark/benchmark.h>
 
-#include <atomic>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <map>
-#include <new>
 #include <string>
 #include <vector>
 
-#include "KovonSim/SimU3V.h"
+#include "U3vBenchSetup.h"
 #include "sim/u3v/SimU3vCamera.h"
-#include "u3v/tessa/Tessa.h"
 
-using namespace Kovon::Tessa;
-
-namespace {
-std::atomic<uint64_t> gAllocations{0};
-constexpr uint32_t kWidth = 1280, kHeight = 1024;
-constexpr size_t kPayload = size_t(kWidth) * kHeight;
-}  // namespace
-
-// Counts every allocation so that the benchmark can show that receiving a frame allocates nothing.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-void* operator new(size_t n) {
-    gAllocations.fetch_add(1, std::memory_order_relaxed);
-    if (void* p = std::malloc(n ? n : 1)) return p;
-    throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, size_t) noexcept { std::free(p); }
-#pragma GCC diagnostic pop
+using U3vBench::kPayload;
+using U3vBench::kWidth;
 
 static void BM_TessaGetImage(benchmark::State& state) {
-    KovonSimU3VOptions o;
-    KovonSimU3V_DefaultOptions(&o);
-    o.serial = "BENCH1";
-    o.model = "TK-U3-130M";
-    o.width = kWidth;
-    o.height = kHeight;
-    if (KovonSimU3V_PlugWith(&o) != 0) {
+    if (!U3vBench::PlugCamera("BENCH1")) {
         state.SkipWithError("plug failed");
         return;
     }
-    U3V_HANDLE dev = nullptr, ctl = nullptr, stream = nullptr;
-    U3V_DEVICE_INFORMATION info;
-    if (U3V_OpenDevice("sim:u3v:BENCH1", &dev, 0, 0, &info) || U3V_OpenControl(dev, &ctl) ||
-        U3V_OpenStream(dev, ctl, &stream, 1000) || U3V_SetTransferSize(stream, uint32_t(kPayload)) ||
-        U3V_AcquisitionStart(stream, 0xFFFFFFFF)) {
+    U3vBench::LibraryStream library("BENCH1");
+    if (!library.Ok()) {
         state.SkipWithError("open failed");
         return;
     }
     std::vector<uint8_t> frame(kPayload);
-    U3V_FRAME_INFO fi;
     uint64_t failures = 0;
-    U3V_GetImage(stream, frame.data(), 1000, &fi);  // first frame prepares the simulator
-    const uint64_t allocBefore = gAllocations.load();
+    library.GetImage(frame.data());  // first frame prepares the simulator
+    const uint64_t allocBefore = U3vBench::gAllocations.load();
     for (auto _ : state) {
-        failures += U3V_GetImage(stream, frame.data(), 1000, &fi) != 0;
+        failures += !library.GetImage(frame.data());
         benchmark::DoNotOptimize(frame.data());
     }
-    const uint64_t allocs = gAllocations.load() - allocBefore;
+    const uint64_t allocs = U3vBench::gAllocations.load() - allocBefore;
     state.SetItemsProcessed(state.iterations());
     state.SetBytesProcessed(int64_t(state.iterations() * kPayload));
     state.counters["allocs_per_frame"] = double(allocs) / double(state.iterations());
     state.counters["failed"] = double(failures);
-    U3V_AcquisitionStop(stream, nullptr, nullptr);
-    U3V_CloseStream(stream);
-    U3V_CloseControl(ctl);
-    U3V_CloseDevice(dev);
-    KovonSimU3V_Unplug("BENCH1");
 }
 BENCHMARK(BM_TessaGetImage)->Unit(benchmark::kMicrosecond)->UseRealTime();
 

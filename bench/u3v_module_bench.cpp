@@ -1,56 +1,43 @@
 // Frames through the module's USB3 Vision stream (the host's GetImage) next to frames through the
-// USB3 Vision library alone (U3V_GetImage), in the same run, from simulated cameras at 1280x1024
-// Mono8. Prints the module's overhead (library rate / module rate, target <= 1.10) and the
-// allocations per frame once acquiring (target 0).
+// USB3 Vision library alone (U3V_GetImage straight into the caller's buffer), in the same run,
+// from simulated cameras at 1280x1024 Mono8: once unpaced, once paced like a 5 Gbit/s USB3
+// link (380 MB/s). For each setting it prints the module's overhead in frame rate (library rate
+// / module rate, target <= 1.10) and in process CPU time per frame, and the allocations per frame
+// once acquiring (target 0).
+//
+// The machine may be shared: run with --benchmark_repetitions=5
+// --benchmark_enable_random_interleaving=true, and the medians are compared.
 #include <benchmark/benchmark.h>
 
-#include <atomic>
 #include <cstdio>
-#include <cstdlib>
 #include <map>
-#include <new>
 #include <string>
+#include <utility>
 #include <vector>
 
-#include "KovonSim/SimU3V.h"
 #include "Lumora/Lumora.h"
+#include "U3vBenchSetup.h"
 #include "system/System.h"
-#include "u3v/tessa/Tessa.h"
+
+using U3vBench::kPayload;
 
 namespace {
-std::atomic<uint64_t> gAllocations{0};
-constexpr uint32_t kWidth = 1280, kHeight = 1024;
-constexpr size_t kPayload = size_t(kWidth) * kHeight;
+constexpr int64_t kUnpaced = 0;
+constexpr int64_t kUsb3LineRate = 380;  // MB/s, about what a 5 Gbit/s link carries
 
-bool PlugCamera(const char* serial) {
-    KovonSimU3VOptions o;
-    KovonSimU3V_DefaultOptions(&o);
-    o.serial = serial;
-    o.model = "TK-U3-130M";
-    o.width = kWidth;
-    o.height = kHeight;
-    return KovonSimU3V_PlugWith(&o) == 0;
+void SetCounters(benchmark::State& state, double cpuSeconds, uint64_t allocations, uint64_t failures) {
+    const double frames = double(state.iterations());
+    state.SetItemsProcessed(state.iterations());
+    state.SetBytesProcessed(int64_t(state.iterations() * kPayload));
+    state.counters["cpu_us_per_frame"] = cpuSeconds * 1e6 / frames;
+    state.counters["allocs_per_frame"] = double(allocations) / frames;
+    state.counters["failed"] = double(failures);
 }
 }  // namespace
 
-// Counts every allocation, so that the benchmark shows that a frame allocates nothing.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-void* operator new(size_t n) {
-    gAllocations.fetch_add(1, std::memory_order_relaxed);
-    if (void* p = std::malloc(n ? n : 1)) return p;
-    throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept {
-    std::free(p);
-}
-void operator delete(void* p, size_t) noexcept {
-    std::free(p);
-}
-#pragma GCC diagnostic pop
-
 static void BM_ModuleGetImage(benchmark::State& state) {
-    if (!PlugCamera("BENCHM")) {
+    const char* serial = "BENCHM";
+    if (!U3vBench::PlugCamera(serial, uint64_t(state.range(0)) * 1000000)) {
         state.SkipWithError("plug failed");
         return;
     }
@@ -59,98 +46,103 @@ static void BM_ModuleGetImage(benchmark::State& state) {
     Lumora::IDevice* device = nullptr;
     Lumora::IStream* stream = nullptr;
     unsigned count = 0;
+    const std::string name = std::string(U3vBench::kModel) + "_SN_" + serial;
     if (system->OpenInterface("Interface_U3Vision", u3v) != 0 || u3v->GetNumDevices(count, 100) != 0 ||
-        u3v->OpenDevice("TK-U3-130M_SN_BENCHM", device) != 0 || device->OpenStream(0, stream) != 0 ||
+        u3v->OpenDevice(name.c_str(), device) != 0 || device->OpenStream(0, stream) != 0 ||
         stream->Acquire(Lumora::IStream::ACQ_START_FLAGS_DEFAULT, ~0ull) != 0) {
         state.SkipWithError("open failed");
         system->Release();
-        KovonSimU3V_Unplug("BENCHM");
+        KovonSimU3V_Unplug(serial);
         return;
     }
     std::vector<uint8_t> frame(kPayload);
     uint64_t failures = 0;
     stream->GetImage(frame.data(), 1000);  // the first frame prepares the simulator
-    const uint64_t allocBefore = gAllocations.load();
+    const uint64_t allocBefore = U3vBench::gAllocations.load();
+    const double cpuBefore = U3vBench::ProcessCpuSeconds();
     for (auto _ : state) {
         failures += stream->GetImage(frame.data(), 1000) != 0;
         benchmark::DoNotOptimize(frame.data());
     }
-    const uint64_t allocs = gAllocations.load() - allocBefore;
+    const double cpu = U3vBench::ProcessCpuSeconds() - cpuBefore;
+    const uint64_t allocs = U3vBench::gAllocations.load() - allocBefore;
     uint64_t lost = 0;
     Lumora::u64 size = sizeof lost;
     stream->GetParam(6, &lost, size);
-    state.SetItemsProcessed(state.iterations());
-    state.SetBytesProcessed(int64_t(state.iterations() * kPayload));
-    state.counters["allocs_per_frame"] = double(allocs) / double(state.iterations());
-    state.counters["failed"] = double(failures);
+    SetCounters(state, cpu, allocs, failures);
     state.counters["lost"] = double(lost);
     stream->Freeze(Lumora::IStream::ACQ_STOP_FLAGS_DEFAULT);
     system->Release();
-    KovonSimU3V_Unplug("BENCHM");
+    KovonSimU3V_Unplug(serial);
 }
-BENCHMARK(BM_ModuleGetImage)->Unit(benchmark::kMicrosecond)->UseRealTime();
+BENCHMARK(BM_ModuleGetImage)->Arg(kUnpaced)->Arg(kUsb3LineRate)->Unit(benchmark::kMicrosecond)->UseRealTime();
 
 static void BM_LibraryGetImage(benchmark::State& state) {
-    using namespace Kovon::Tessa;
-    if (!PlugCamera("BENCHL")) {
+    const char* serial = "BENCHL";
+    if (!U3vBench::PlugCamera(serial, uint64_t(state.range(0)) * 1000000)) {
         state.SkipWithError("plug failed");
         return;
     }
-    U3V_HANDLE dev = nullptr, ctl = nullptr, stream = nullptr;
-    U3V_DEVICE_INFORMATION info;
-    // The same transfer size as the module chooses for this payload.
-    if (U3V_OpenDevice("sim:u3v:BENCHL", &dev, 0, 0, &info) || U3V_OpenControl(dev, &ctl) ||
-        U3V_OpenStream(dev, ctl, &stream, 1000) || U3V_SetTransferSize(stream, uint32_t(kPayload)) ||
-        U3V_AcquisitionStart(stream, 0xFFFFFFFF)) {
+    U3vBench::LibraryStream library(serial);
+    if (!library.Ok()) {
         state.SkipWithError("open failed");
         return;
     }
     std::vector<uint8_t> frame(kPayload);
-    U3V_FRAME_INFO fi;
     uint64_t failures = 0;
-    U3V_GetImage(stream, frame.data(), 1000, &fi);
-    const uint64_t allocBefore = gAllocations.load();
+    library.GetImage(frame.data());
+    const uint64_t allocBefore = U3vBench::gAllocations.load();
+    const double cpuBefore = U3vBench::ProcessCpuSeconds();
     for (auto _ : state) {
-        failures += U3V_GetImage(stream, frame.data(), 1000, &fi) != 0;
+        failures += !library.GetImage(frame.data());
         benchmark::DoNotOptimize(frame.data());
     }
-    const uint64_t allocs = gAllocations.load() - allocBefore;
-    state.SetItemsProcessed(state.iterations());
-    state.SetBytesProcessed(int64_t(state.iterations() * kPayload));
-    state.counters["allocs_per_frame"] = double(allocs) / double(state.iterations());
-    state.counters["failed"] = double(failures);
-    U3V_AcquisitionStop(stream, nullptr, nullptr);
-    U3V_CloseStream(stream);
-    U3V_CloseControl(ctl);
-    U3V_CloseDevice(dev);
-    KovonSimU3V_Unplug("BENCHL");
+    const double cpu = U3vBench::ProcessCpuSeconds() - cpuBefore;
+    SetCounters(state, cpu, U3vBench::gAllocations.load() - allocBefore, failures);
 }
-BENCHMARK(BM_LibraryGetImage)->Unit(benchmark::kMicrosecond)->UseRealTime();
+BENCHMARK(BM_LibraryGetImage)->Arg(kUnpaced)->Arg(kUsb3LineRate)->Unit(benchmark::kMicrosecond)->UseRealTime();
 
 namespace {
+// Collects frame rate and CPU time per frame of each benchmark and setting (the median when the
+// runs are repeated) and prints the module's overhead for each setting.
 class OverheadReporter : public benchmark::ConsoleReporter {
 public:
     void ReportRuns(const std::vector<Run>& runs) override {
         for (const Run& r : runs) {
-            auto it = r.counters.find("items_per_second");
-            if (it != r.counters.end()) rate_[r.benchmark_name()] = it->second.value;
+            const bool median = r.run_type == Run::RT_Aggregate && r.aggregate_name == "median";
+            if (r.run_type == Run::RT_Aggregate && !median) continue;
+            Figures& f = figures_[{r.run_name.function_name, r.run_name.args}];
+            if (f.median && !median) continue;  // a median, once there, stands for the runs
+            auto rate = r.counters.find("items_per_second");
+            auto cpu = r.counters.find("cpu_us_per_frame");
+            if (rate == r.counters.end() || cpu == r.counters.end()) continue;
+            f = {rate->second.value, cpu->second.value, median};
         }
         ConsoleReporter::ReportRuns(runs);
     }
+
     void Print() const {
-        double module = 0, library = 0;
-        for (auto& kv : rate_) {
-            if (kv.first.find("BM_ModuleGetImage") == 0) module = kv.second;
-            if (kv.first.find("BM_LibraryGetImage") == 0) library = kv.second;
+        for (const char* setting : {"0", "380"}) {
+            auto module = figures_.find({"BM_ModuleGetImage", setting});
+            auto library = figures_.find({"BM_LibraryGetImage", setting});
+            if (module == figures_.end() || library == figures_.end() || module->second.rate <= 0) continue;
+            const Figures& m = module->second;
+            const Figures& l = library->second;
+            std::printf("%s: module %.1f frames/s, library alone %.1f frames/s: overhead %.3fx (target <= 1.10); "
+                        "CPU per frame module %.1f us, library alone %.1f us: %.3fx%s\n",
+                        std::string(setting) == "0" ? "unpaced" : "paced at 380 MB/s", m.rate, l.rate, l.rate / m.rate,
+                        m.cpuPerFrame, l.cpuPerFrame, l.cpuPerFrame > 0 ? m.cpuPerFrame / l.cpuPerFrame : 0.0,
+                        m.median && l.median ? " (medians)" : "");
         }
-        if (module > 0 && library > 0)
-            std::printf(
-                "module %.1f frames/s, library alone %.1f frames/s: overhead %.3fx (target <= 1.10)\n",
-                module, library, library / module);
     }
 
 private:
-    std::map<std::string, double> rate_;
+    struct Figures {
+        double rate = 0;
+        double cpuPerFrame = 0;
+        bool median = false;
+    };
+    std::map<std::pair<std::string, std::string>, Figures> figures_;
 };
 }  // namespace
 

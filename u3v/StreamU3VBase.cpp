@@ -454,6 +454,9 @@ int CStreamU3VBase::GetImage(void* buffer, int32_t timeoutMs) {
                 if (last) hostWake_.notify_all();  // a Freeze may wait for the copies to end
                 return 0;
             }
+            // Stopped, not started, or ended by its count or by the library: nothing can come
+            // until the next Acquire.
+            if (receiver_ == Receiver::kNone && !CanReceive()) return -1;
             auto now = std::chrono::steady_clock::now();
             if (timeoutMs <= 0 || now >= deadline) {
                 // The request stands: the worker receives the next frame for a later call.

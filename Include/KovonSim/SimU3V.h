@@ -55,6 +55,10 @@ KOVON_API int KovonSimU3V_FireEvent(const char* serial, uint16_t eventId, const 
 KOVON_API int KovonSimU3V_GetCounters(const char* serial, KovonSimU3VCounters* counters);
 /* Direct access to a 4-byte camera register, bypassing access rights (test set-up). */
 KOVON_API int KovonSimU3V_PokeRegister(const char* serial, uint64_t address, uint32_t value);
+/* Paces the camera's stream as a link that carries bytesPerSecond: a stream transfer of n bytes
+ * reaches the reader n / bytesPerSecond after it was asked for, or after the previous transfer
+ * arrived, whichever is later. 0 (the default) hands transfers out as fast as they are read. */
+KOVON_API int KovonSimU3V_SetStreamRate(const char* serial, uint64_t bytesPerSecond);
 
 #ifdef __cplusplus
 }

@@ -83,4 +83,9 @@ KOVON_API int KovonSimU3V_PokeRegister(const char* serial, uint64_t address, uin
     return SimU3vBus::Instance().WithCamera(serial, [&](SimU3vCamera& c) { c.Poke(address, value); });
 }
 
+KOVON_API int KovonSimU3V_SetStreamRate(const char* serial, uint64_t bytesPerSecond) {
+    if (!Named(serial)) return Lumora::GC_ERR_INVALID_PARAMETER;
+    return SimU3vBus::Instance().SetStreamRate(serial, bytesPerSecond);
+}
+
 }  // extern "C"

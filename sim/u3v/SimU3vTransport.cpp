@@ -1,5 +1,6 @@
 #include "sim/u3v/SimU3vTransport.h"
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
@@ -46,6 +47,9 @@ struct SimDevice {
     std::deque<std::vector<uint8_t>> acks;
     std::deque<std::vector<uint8_t>> events;
     uint64_t cancelGeneration[3] = {0, 0, 0};
+    // Stream pacing: the link's rate (0: unpaced) and when it has carried its last transfer.
+    uint64_t streamRate = 0;
+    std::chrono::steady_clock::time_point linkFree{};
 };
 
 class SimUsbDevice final : public UsbDevice {
@@ -89,7 +93,10 @@ public:
             if (c == Channel::kStream) {
                 size_t n = 0;
                 bool overflow = false;
+                const auto taken = std::chrono::steady_clock::now();
                 if (d_->camera.NextStreamTransfer(data, cap, &n, &overflow)) {
+                    const UsbStatus paced = Pace(lock, generation, taken, n);
+                    if (paced != UsbStatus::kOk) return paced;
                     if (got) *got = n;
                     return overflow ? UsbStatus::kOverflow : UsbStatus::kOk;
                 }
@@ -121,6 +128,22 @@ public:
     }
 
 private:
+    // With a paced stream, waits (the lock released) until the link has carried a transfer of n
+    // bytes that was taken at 'taken'. The wait ends early on a cancel or an unplug.
+    UsbStatus Pace(std::unique_lock<std::mutex>& lock, uint64_t generation, std::chrono::steady_clock::time_point taken,
+                   size_t n) {
+        if (d_->streamRate == 0) return UsbStatus::kOk;
+        const auto carried = std::chrono::nanoseconds(uint64_t(double(n) * 1e9 / double(d_->streamRate)));
+        const auto arrives = std::max(taken, d_->linkFree) + carried;
+        d_->linkFree = arrives;
+        while (std::chrono::steady_clock::now() < arrives) {
+            if (!d_->plugged) return UsbStatus::kNoDevice;
+            if (d_->cancelGeneration[size_t(Channel::kStream)] != generation) return UsbStatus::kCancelled;
+            d_->cv.wait_until(lock, arrives);
+        }
+        return UsbStatus::kOk;
+    }
+
     std::shared_ptr<SimDevice> d_;
 };
 
@@ -216,6 +239,15 @@ int SimU3vBus::Locked(const std::string& serial, void (*call)(SimU3vCamera&, voi
     std::lock_guard<std::mutex> lock(d->mutex);
     call(d->camera, arg);
     d->cv.notify_all();  // the model may have started streaming
+    return Lumora::GC_ERR_SUCCESS;
+}
+
+int SimU3vBus::SetStreamRate(const std::string& serial, uint64_t bytesPerSecond) {
+    std::shared_ptr<SimDevice> d = impl_->Find(serial);
+    if (!d) return Lumora::GC_ERR_INVALID_ID;
+    std::lock_guard<std::mutex> lock(d->mutex);
+    d->streamRate = bytesPerSecond;
+    d->linkFree = {};
     return Lumora::GC_ERR_SUCCESS;
 }
 

@@ -2,7 +2,7 @@
 // Serves simulated USB3 Vision cameras to the USB3 Vision library as a USB backend: paths
 // "sim:u3v:<serial>", instance ids "SIM\U3V\<serial>". The control endpoint answers commands from
 // the camera model, the event endpoint carries fired events, the stream endpoint hands out the
-// model's stream transfers as fast as they are read.
+// model's stream transfers as fast as they are read, or at the pace of a link of a set rate.
 #include <memory>
 #include <string>
 
@@ -22,6 +22,8 @@ public:
     template <typename Fn>
     int WithCamera(const std::string& serial, Fn&& fn);
     int FireEvent(const std::string& serial, uint16_t eventId, const uint8_t* data, uint16_t length);
+    // 0: unpaced.
+    int SetStreamRate(const std::string& serial, uint64_t bytesPerSecond);
 
     struct Impl;
 

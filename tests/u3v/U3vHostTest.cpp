@@ -2,6 +2,7 @@
 // plugged through the module's exported simulator API, the tree walked from GetSystem.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -37,6 +38,7 @@ struct Sim {
     KOVON_SIM_FN(FireEvent);
     KOVON_SIM_FN(GetCounters);
     KOVON_SIM_FN(PokeRegister);
+    KOVON_SIM_FN(SetStreamRate);
 #undef KOVON_SIM_FN
 
     KovonSimU3VOptions Options(const char* serial, const char* model = "TK-U3-13M") const {
@@ -51,6 +53,7 @@ struct Sim {
 };
 
 constexpr uint64_t kConnectedId = 0x1000002C;
+constexpr uint64_t kAcquisitionCommand = 0x50010;  // the simulated camera streams while it holds 1
 
 // Polls until 'done' holds; a generous bound only keeps a broken build from hanging the run.
 template <typename Fn>
@@ -626,6 +629,201 @@ TEST_F(U3vHost, PayloadRegisterBelowTheStreamInterfaceIsRefused) {
     ASSERT_EQ(stream->Acquire(Lumora::IStream::ACQ_START_FLAGS_DEFAULT, 3), 0);
     std::vector<unsigned char> frame(320 * 240);
     for (int i = 0; i < 3; ++i) EXPECT_EQ(stream->GetImage(frame.data(), 10000), 0);
+}
+
+// The simulated camera's frames carry their block id in the first pixel: 40 x (block id mod 4).
+// Consecutive frames therefore differ there by 40, modulo 160.
+int BlockStep(const std::vector<unsigned char>& previous, const std::vector<unsigned char>& next) {
+    return (int(next[0]) - int(previous[0]) + 160) % 160;
+}
+
+TEST_F(U3vHost, FramesKeepTheirOrderWhicheverWayTheyAreCollected) {
+    // A GetImage that waits receives the frame itself; one that finds a frame queued copies it
+    // from the pool and lets the worker receive the next; id 3 asks the worker for a frame when
+    // none is coming. Mixed, they must hand out every frame once, in order, undamaged.
+    Plug(sim.Options("O1"));
+    Lumora::IDevice* device = Open("TK-U3-13M_SN_O1");
+    ASSERT_NE(device, nullptr);
+    Lumora::IStream* stream = OpenStream(device);
+    ASSERT_NE(stream, nullptr);
+    uint32_t imageTimeout = 10000;
+    u64 size = sizeof imageTimeout;
+    ASSERT_EQ(stream->SetParam(2, &imageTimeout, size), 0);
+    ASSERT_EQ(stream->Acquire(Lumora::IStream::ACQ_START_FLAGS_DEFAULT, ~0ull), 0);
+    std::vector<unsigned char> previous(320 * 240), frame(320 * 240);
+    ASSERT_EQ(stream->GetImage(previous.data(), 10000), 0);
+    uint64_t collected = 1;
+    for (int i = 0; i < 40; ++i) {
+        std::fill(frame.begin(), frame.end(), 0);
+        switch (i % 4) {
+            case 0:  // wait in GetImage
+            case 1:
+                ASSERT_EQ(stream->GetImage(frame.data(), 10000), 0) << i;
+                break;
+            case 2:  // poll id 3, then collect without waiting
+                ASSERT_EQ(StreamGet32(stream, 3), 1u) << i;
+                ASSERT_EQ(stream->GetImage(frame.data(), 0), 0) << i;
+                break;
+            case 3:  // drop one frame, then collect the next
+                ASSERT_EQ(stream->GetImage(nullptr, 10000), 0) << i;
+                ++collected;
+                ASSERT_EQ(stream->GetImage(frame.data(), 10000), 0) << i;
+                EXPECT_EQ(BlockStep(previous, frame), 80) << i;
+                ++collected;
+                previous.swap(frame);
+                continue;
+        }
+        ++collected;
+        EXPECT_EQ(BlockStep(previous, frame), 40) << i;
+        EXPECT_EQ(uint8_t(frame[320 * 239 + 319] - frame[0]), uint8_t(319 + 3 * 239)) << i;
+        previous.swap(frame);
+    }
+    EXPECT_EQ(Get64(stream, 6), 0u);
+    // A frame may wait in the queue for the next call, no more.
+    const uint64_t received = Get64(stream, 1);
+    EXPECT_GE(received, collected);
+    EXPECT_LE(received, collected + 1);
+}
+
+TEST_F(U3vHost, IdThreeAnnouncesFramesAfterAGetImageThatWaited) {
+    // A GetImage that waited took the frame it waited for and left no request behind; id 3 must
+    // still announce a frame soon rather than report none, or wait out its time-out.
+    Plug(sim.Options("I1"));
+    Lumora::IDevice* device = Open("TK-U3-13M_SN_I1");
+    ASSERT_NE(device, nullptr);
+    Lumora::IStream* stream = OpenStream(device);
+    ASSERT_NE(stream, nullptr);
+    uint32_t imageTimeout = 5000;
+    u64 size = sizeof imageTimeout;
+    ASSERT_EQ(stream->SetParam(2, &imageTimeout, size), 0);
+    ASSERT_EQ(stream->Acquire(Lumora::IStream::ACQ_START_FLAGS_DEFAULT, ~0ull), 0);
+    std::vector<unsigned char> frame(320 * 240);
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_EQ(stream->GetImage(frame.data(), 10000), 0) << i;
+        EXPECT_EQ(StreamGet32(stream, 3), 1u) << i;
+        EXPECT_EQ(stream->GetImage(frame.data(), 0), 0) << i;
+    }
+}
+
+// Brings a stream whose camera sends a frame in a few hundred milliseconds to rest: nothing
+// queued, nothing being received, no request pending. A GetImage that has to wait takes the frame
+// it waited for and leaves no request behind.
+void Settle(Lumora::IStream* stream, std::vector<unsigned char>& frame) {
+    ASSERT_EQ(StreamGet32(stream, 3), 1u);                // a frame queued; the worker rests
+    ASSERT_EQ(stream->GetImage(frame.data(), 0), 0);      // taken: the worker receives the next
+    ASSERT_EQ(stream->GetImage(frame.data(), 10000), 0);  // waited for while it came
+}
+
+constexpr uint64_t kSlowLink = 250000;  // bytes/s: about 300 ms for a 320 x 240 frame
+
+TEST_F(U3vHost, TimedOutGetImageLeavesItsBufferAlone) {
+    // The camera pauses. The host's own receive times out; its request stays, and the worker takes
+    // it up and is receiving when the next call times out too. When the camera resumes that frame
+    // comes through the pool, in order, and no buffer of a call that had returned is written.
+    Plug(sim.Options("T1"));
+    ASSERT_EQ(sim.SetStreamRate("T1", kSlowLink), 0);
+    Lumora::IDevice* device = Open("TK-U3-13M_SN_T1");
+    ASSERT_NE(device, nullptr);
+    Lumora::IStream* stream = OpenStream(device);
+    ASSERT_NE(stream, nullptr);
+    uint32_t imageTimeout = 10000;
+    u64 size = sizeof imageTimeout;
+    ASSERT_EQ(stream->SetParam(2, &imageTimeout, size), 0);
+    ASSERT_EQ(stream->Acquire(Lumora::IStream::ACQ_START_FLAGS_DEFAULT, ~0ull), 0);
+    std::vector<unsigned char> previous(320 * 240), frame(320 * 240);
+    for (int round = 0; round < 2; ++round) {
+        Settle(stream, previous);
+        ASSERT_EQ(sim.PokeRegister("T1", kAcquisitionCommand, 0), 0);
+        std::vector<unsigned char> first(320 * 240, 0xA5), second(320 * 240, 0x5A);
+        EXPECT_EQ(stream->GetImage(first.data(), 30), -1);
+        EXPECT_EQ(stream->GetImage(second.data(), 30), -1);
+        ASSERT_EQ(sim.PokeRegister("T1", kAcquisitionCommand, 1), 0);
+        ASSERT_EQ(stream->GetImage(frame.data(), 10000), 0);
+        EXPECT_EQ(BlockStep(previous, frame), 40);
+        EXPECT_TRUE(std::all_of(first.begin(), first.end(), [](unsigned char b) { return b == 0xA5; }));
+        EXPECT_TRUE(std::all_of(second.begin(), second.end(), [](unsigned char b) { return b == 0x5A; }));
+    }
+    EXPECT_EQ(Get64(stream, 6), 0u);
+}
+
+TEST_F(U3vHost, FreezeWhileAHostWaits) {
+    // With the camera paused a waiting GetImage sits in its own receive (even rounds) or waits for
+    // the worker's (odd rounds). Freeze ends either receive and returns, the call reports no
+    // frame, and a new acquisition delivers frames again.
+    Plug(sim.Options("R1"));
+    ASSERT_EQ(sim.SetStreamRate("R1", kSlowLink), 0);
+    Lumora::IDevice* device = Open("TK-U3-13M_SN_R1");
+    ASSERT_NE(device, nullptr);
+    Lumora::IStream* stream = OpenStream(device);
+    ASSERT_NE(stream, nullptr);
+    uint32_t imageTimeout = 10000;
+    u64 size = sizeof imageTimeout;
+    ASSERT_EQ(stream->SetParam(2, &imageTimeout, size), 0);
+    std::vector<unsigned char> frame(320 * 240), waited(320 * 240);
+    for (int round = 0; round < 2; ++round) {
+        ASSERT_EQ(stream->Acquire(Lumora::IStream::ACQ_START_FLAGS_DEFAULT, ~0ull), 0);
+        Settle(stream, frame);
+        ASSERT_EQ(sim.PokeRegister("R1", kAcquisitionCommand, 0), 0);
+        if (round % 2 == 1) {
+            EXPECT_EQ(stream->GetImage(frame.data(), 0), -1);  // the worker takes the request
+        }
+        std::atomic<int> status{1};
+        std::thread waiter([&] { status = stream->GetImage(waited.data(), 10000); });
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));  // lets it start waiting
+        EXPECT_EQ(stream->Freeze(Lumora::IStream::ACQ_STOP_FLAGS_DEFAULT), 0);
+        waiter.join();
+        EXPECT_EQ(status.load(), -1);
+        EXPECT_EQ(stream->GetImage(frame.data(), 0), -1);
+    }
+    ASSERT_EQ(sim.SetStreamRate("R1", 0), 0);
+    ASSERT_EQ(stream->Acquire(Lumora::IStream::ACQ_START_FLAGS_DEFAULT, 3), 0);
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(stream->GetImage(frame.data(), 10000), 0) << i;
+}
+
+TEST_F(U3vHost, HostThreadsShareOneStream) {
+    // Several host threads collect at once: each frame reaches exactly one of them.
+    Plug(sim.Options("M1"));
+    Lumora::IDevice* device = Open("TK-U3-13M_SN_M1");
+    ASSERT_NE(device, nullptr);
+    Lumora::IStream* stream = OpenStream(device);
+    ASSERT_NE(stream, nullptr);
+    ASSERT_EQ(stream->Acquire(Lumora::IStream::ACQ_START_FLAGS_DEFAULT, ~0ull), 0);
+    constexpr int kThreads = 3, kFrames = 30;
+    std::atomic<int> collected{0};
+    std::vector<std::thread> hosts;
+    for (int t = 0; t < kThreads; ++t)
+        hosts.emplace_back([&, t] {
+            std::vector<unsigned char> frame(320 * 240);
+            for (int i = 0; i < kFrames; ++i) {
+                const bool poll = (t + i) % 3 == 0;
+                if (poll) StreamGet32(stream, 3);
+                if (stream->GetImage(frame.data(), 10000) == 0) ++collected;
+            }
+        });
+    for (auto& h : hosts) h.join();
+    EXPECT_EQ(collected.load(), kThreads * kFrames);
+    const uint64_t received = Get64(stream, 1);
+    EXPECT_GE(received, uint64_t(kThreads * kFrames));
+    EXPECT_LE(received, uint64_t(kThreads * kFrames) + 1);
+    EXPECT_EQ(Get64(stream, 6), 0u);
+}
+
+TEST_F(U3vHost, PacedStreamStillDeliversEveryFrame) {
+    EXPECT_EQ(sim.SetStreamRate(nullptr, 1000), -1009);
+    EXPECT_EQ(sim.SetStreamRate("nobody", 1000), -1007);
+    Plug(sim.Options("L1"));
+    ASSERT_EQ(sim.SetStreamRate("L1", 20000000), 0);  // 20 MB/s: a few milliseconds per frame
+    Lumora::IDevice* device = Open("TK-U3-13M_SN_L1");
+    ASSERT_NE(device, nullptr);
+    Lumora::IStream* stream = OpenStream(device);
+    ASSERT_NE(stream, nullptr);
+    ASSERT_EQ(stream->Acquire(Lumora::IStream::ACQ_START_FLAGS_DEFAULT, 5), 0);
+    std::vector<unsigned char> frame(320 * 240);
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(stream->GetImage(frame.data(), 10000), 0) << i;
+    EXPECT_EQ(Get64(stream, 6), 0u);
+    KovonSimU3VCounters counters{};
+    ASSERT_EQ(sim.GetCounters("L1", &counters), 0);
+    EXPECT_EQ(counters.framesSent, 5u);
 }
 
 }  // namespace
