@@ -236,7 +236,11 @@ int CStreamU3VBase::Acquire(ACQ_START_FLAGS flags, Lumora::u64 count) {
             acquiring_.store(true);
         }
         try {
-            thread_ = std::make_unique<std::thread>([this] { AcqThreadProc(); });
+            // The worker's scratch buffer is allocated here, before the first frame: a host that
+            // collects that frame itself may run before the worker does.
+            std::unique_ptr<uint8_t[]> scratch(new uint8_t[payload]);
+            thread_ = std::make_unique<std::thread>(
+                [this, buffer = std::move(scratch)]() mutable { AcqThreadProc(std::move(buffer)); });
         } catch (...) {
             {
                 std::lock_guard<std::mutex> lock(handoffLock_);
@@ -295,9 +299,8 @@ int CStreamU3VBase::Freeze(ACQ_STOP_FLAGS) {
     });
 }
 
-void CStreamU3VBase::AcqThreadProc() {
+void CStreamU3VBase::AcqThreadProc(std::unique_ptr<uint8_t[]> scratch) {
     try {
-        std::unique_ptr<uint8_t[]> scratch(new uint8_t[payloadSize_.load()]);
         while (FetchOneFrame(scratch.get())) {
         }
     } catch (...) {

@@ -96,7 +96,8 @@ private:
         kEnded,    // no frame will come until the acquisition is started again
     };
 
-    void AcqThreadProc();
+    // The worker's loop; 'scratch' (payload size bytes) receives frames when no pool buffer is free.
+    void AcqThreadProc(std::unique_ptr<uint8_t[]> scratch);
     bool IsGetNewImage();
     int GetConnectionStatus();
     // Receives one frame; false when the loop should end.
