@@ -335,10 +335,7 @@ bool CStreamU3VBase::FetchOneFrame(uint8_t* scratch) {
         target = record->buffer.get();
     }
 
-    T::U3V_FRAME_INFO info;
-    std::memset(&info, 0, sizeof info);
-    const uint16_t r = T::U3V_GetImage(streamHandle_, target, kLibraryFrameWaitMs, &info);
-    const Outcome outcome = Account(r, &info, record != nullptr);
+    const Outcome outcome = Receive(target, kLibraryFrameWaitMs, record != nullptr);
 
     std::unique_lock<std::mutex> lock(handoffLock_);
     if (outcome == Outcome::kFrame) {
@@ -366,6 +363,18 @@ void CStreamU3VBase::EndReceive(std::unique_lock<std::mutex>& lock, Outcome outc
     // Without waiters these cost no system call.
     hostWake_.notify_all();
     if (workerAsked) workerWake_.notify_one();
+}
+
+CStreamU3VBase::Outcome CStreamU3VBase::Receive(void* target, uint32_t timeoutMs, bool kept) {
+    try {
+        T::U3V_FRAME_INFO info;
+        std::memset(&info, 0, sizeof info);
+        const uint16_t r = T::U3V_GetImage(streamHandle_, target, timeoutMs, &info);
+        return Account(r, &info, kept);
+    } catch (...) {
+        // The receiver role must be given back whatever happens; no frame comes any more.
+        return Outcome::kEnded;
+    }
 }
 
 CStreamU3VBase::Outcome CStreamU3VBase::Account(uint16_t r, const void* frameInfo, bool kept) {
@@ -475,10 +484,7 @@ int CStreamU3VBase::GetImage(void* buffer, int32_t timeoutMs) {
                 receiver_ = Receiver::kHost;
                 lock.unlock();
                 const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now).count();
-                T::U3V_FRAME_INFO info;
-                std::memset(&info, 0, sizeof info);
-                const uint16_t r = T::U3V_GetImage(streamHandle_, buffer, uint32_t(std::max<int64_t>(1, left)), &info);
-                const Outcome outcome = Account(r, &info, true);
+                const Outcome outcome = Receive(buffer, uint32_t(std::max<int64_t>(1, left)), true);
                 lock.lock();
                 EndReceive(lock, outcome);
                 if (outcome == Outcome::kFrame) return 0;

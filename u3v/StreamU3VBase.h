@@ -102,6 +102,9 @@ private:
     int GetConnectionStatus();
     // Receives one frame; false when the loop should end.
     bool FetchOneFrame(uint8_t* scratch);
+    // One library receive into 'target' and its accounting; called by the holder of the receiver
+    // role. Never throws.
+    Outcome Receive(void* target, uint32_t timeoutMs, bool kept);
     // Counts one receive's result; called by the holder of the receiver role. 'kept' is false for
     // a frame received into the scratch buffer, which is dropped uncounted.
     Outcome Account(uint16_t result, const void* frameInfo, bool kept);
