@@ -426,19 +426,20 @@ void CStreamU3VBase::BlockBookkeeping(uint64_t blockId) {
 }
 
 bool CStreamU3VBase::IsGetNewImage() {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(imageTimeout_.load());
     std::unique_lock<std::mutex> lock(handoffLock_);
-    if (filledQueue_.Empty()) {
-        // An announcement whose frame was already collected says nothing. Unless a frame is on
-        // its way to the queue, ask the worker for one, or the wait could only end by time-out.
-        newImage_ = false;
+    // An announcement whose frame was already collected says nothing.
+    if (filledQueue_.Empty()) newImage_ = false;
+    while (!newImage_ && filledQueue_.Empty()) {
+        // Unless a frame is on its way to the queue, ask the worker for one, or the wait could
+        // only end by time-out (a host that receives a frame itself takes the request along).
         if (!hostReady_ && receiver_ != Receiver::kWorker && CanReceive()) {
             hostReady_ = true;
             workerWake_.notify_one();
         }
+        if (hostWake_.wait_until(lock, deadline) == std::cv_status::timeout) return true;
     }
-    const bool announced = hostWake_.wait_for(lock, std::chrono::milliseconds(imageTimeout_.load()),
-                                              [this] { return newImage_ || !filledQueue_.Empty(); });
-    return !(announced && filledQueue_.Empty());
+    return !filledQueue_.Empty();  // announced, but another thread may have collected it
 }
 
 int CStreamU3VBase::GetImage(void* buffer, int32_t timeoutMs) {
