@@ -50,8 +50,10 @@ public:
         using namespace Kovon::Tessa;
         U3V_DEVICE_INFORMATION info;
         ok_ = U3V_OpenDevice(("sim:u3v:" + serial_).c_str(), &device_, 0, 0, &info) == 0 &&
-              U3V_OpenControl(device_, &control_) == 0 && U3V_OpenStream(device_, control_, &stream_, 1000) == 0 &&
-              U3V_SetTransferSize(stream_, uint32_t(kPayload)) == 0 && U3V_AcquisitionStart(stream_, 0xFFFFFFFF) == 0;
+              U3V_OpenControl(device_, &control_) == 0 &&
+              U3V_OpenStream(device_, control_, &stream_, 1000) == 0 &&
+              U3V_SetTransferSize(stream_, uint32_t(kPayload)) == 0 &&
+              U3V_AcquisitionStart(stream_, 0xFFFFFFFF) == 0;
     }
     LibraryStream(const LibraryStream&) = delete;
     LibraryStream& operator=(const LibraryStream&) = delete;

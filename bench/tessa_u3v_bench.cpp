@@ -45,7 +45,8 @@ static void BM_MemcpyPayload(benchmark::State& state) {
     // The same pre-generated frames that the simulator serves.
     std::vector<std::vector<uint8_t>> frames(Kovon::Sim::kSimU3vFrameCount, std::vector<uint8_t>(kPayload));
     for (uint32_t k = 0; k < frames.size(); ++k)
-        for (size_t i = 0; i < kPayload; ++i) frames[k][i] = Kovon::Sim::SimU3vPixel(uint32_t(i % kWidth), uint32_t(i / kWidth), k);
+        for (size_t i = 0; i < kPayload; ++i)
+            frames[k][i] = Kovon::Sim::SimU3vPixel(uint32_t(i % kWidth), uint32_t(i / kWidth), k);
     std::vector<uint8_t> frame(kPayload);
     uint64_t n = 0;
     for (auto _ : state) {
@@ -75,8 +76,9 @@ public:
             if (kv.first.find("BM_MemcpyPayload") == 0) copy = kv.second;
         }
         if (lib > 0 && copy > 0)
-            std::printf("library %.0f MiB/s (%.1f frames/s), memcpy %.0f MiB/s: ratio %.2f (target >= 0.70)\n",
-                        lib / 1048576.0, lib / double(kPayload), copy / 1048576.0, lib / copy);
+            std::printf(
+                "library %.0f MiB/s (%.1f frames/s), memcpy %.0f MiB/s: ratio %.2f (target >= 0.70)\n",
+                lib / 1048576.0, lib / double(kPayload), copy / 1048576.0, lib / copy);
     }
 
 private:

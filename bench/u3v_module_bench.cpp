@@ -100,7 +100,11 @@ static void BM_LibraryGetImage(benchmark::State& state) {
     const double cpu = U3vBench::ProcessCpuSeconds() - cpuBefore;
     SetCounters(state, cpu, U3vBench::gAllocations.load() - allocBefore, failures);
 }
-BENCHMARK(BM_LibraryGetImage)->Arg(kUnpaced)->Arg(kUsb3LineRate)->Unit(benchmark::kMicrosecond)->UseRealTime();
+BENCHMARK(BM_LibraryGetImage)
+    ->Arg(kUnpaced)
+    ->Arg(kUsb3LineRate)
+    ->Unit(benchmark::kMicrosecond)
+    ->UseRealTime();
 
 namespace {
 // Collects frame rate and CPU time per frame of each benchmark and setting (the median when the
@@ -128,11 +132,13 @@ public:
             if (module == figures_.end() || library == figures_.end() || module->second.rate <= 0) continue;
             const Figures& m = module->second;
             const Figures& l = library->second;
-            std::printf("%s: module %.1f frames/s, library alone %.1f frames/s: overhead %.3fx (target <= 1.10); "
-                        "CPU per frame module %.1f us, library alone %.1f us: %.3fx%s\n",
-                        std::string(setting) == "0" ? "unpaced" : "paced at 380 MB/s", m.rate, l.rate, l.rate / m.rate,
-                        m.cpuPerFrame, l.cpuPerFrame, l.cpuPerFrame > 0 ? m.cpuPerFrame / l.cpuPerFrame : 0.0,
-                        m.median && l.median ? " (medians)" : "");
+            std::printf(
+                "%s: module %.1f frames/s, library alone %.1f frames/s: overhead %.3fx (target <= 1.10); "
+                "CPU per frame module %.1f us, library alone %.1f us: %.3fx%s\n",
+                std::string(setting) == "0" ? "unpaced" : "paced at 380 MB/s", m.rate, l.rate,
+                l.rate / m.rate, m.cpuPerFrame, l.cpuPerFrame,
+                l.cpuPerFrame > 0 ? m.cpuPerFrame / l.cpuPerFrame : 0.0,
+                m.median && l.median ? " (medians)" : "");
         }
     }
 

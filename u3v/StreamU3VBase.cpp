@@ -318,9 +318,9 @@ bool CStreamU3VBase::FetchOneFrame(uint8_t* scratch) {
         std::unique_lock<std::mutex> lock(handoffLock_);
         if (!CanReceive()) return false;
         // Waits for a request that nobody serves yet; after imageTimeout the loop looks again.
-        const bool asked =
-            workerWake_.wait_for(lock, std::chrono::milliseconds(std::max<uint32_t>(1, imageTimeout_.load())),
-                                 [this] { return !CanReceive() || (hostReady_ && receiver_ == Receiver::kNone); });
+        const bool asked = workerWake_.wait_for(
+            lock, std::chrono::milliseconds(std::max<uint32_t>(1, imageTimeout_.load())),
+            [this] { return !CanReceive() || (hostReady_ && receiver_ == Receiver::kNone); });
         if (!CanReceive()) return false;
         if (!asked) return true;
         hostReady_ = false;
@@ -350,7 +350,8 @@ bool CStreamU3VBase::FetchOneFrame(uint8_t* scratch) {
     if (outcome == Outcome::kPause) {
         // A broken link that fails at once must not make the worker spin.
         lock.lock();
-        workerWake_.wait_for(lock, std::chrono::milliseconds(kFailurePauseMs), [this] { return !CanReceive(); });
+        workerWake_.wait_for(lock, std::chrono::milliseconds(kFailurePauseMs),
+                             [this] { return !CanReceive(); });
     }
     return true;
 }
@@ -444,7 +445,8 @@ bool CStreamU3VBase::IsGetNewImage() {
 
 int CStreamU3VBase::GetImage(void* buffer, int32_t timeoutMs) {
     return GuardedCall([&]() -> int {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(std::max(0, timeoutMs));
+        const auto deadline =
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(std::max(0, timeoutMs));
         std::unique_lock<std::mutex> lock(handoffLock_);
         newImage_ = false;
         // A frame that was already waiting leaves this call's request to the worker, which

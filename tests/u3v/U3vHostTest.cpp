@@ -130,6 +130,18 @@ protected:
         EXPECT_EQ(device->OpenStream(0, stream), 0);
         return stream;
     }
+    // Plugs a 320 x 240 camera whose link carries 'rate' bytes/s (0: unpaced) and opens its
+    // stream with an image time-out (id 2) of 10 s; null on failure.
+    Lumora::IStream* CameraStream(const char* serial, uint64_t rate = 0) {
+        Plug(sim.Options(serial));
+        if (sim.SetStreamRate(serial, rate) != 0) return nullptr;
+        Lumora::IDevice* device = Open(("TK-U3-13M_SN_" + std::string(serial)).c_str());
+        Lumora::IStream* stream = device != nullptr ? OpenStream(device) : nullptr;
+        uint32_t imageTimeout = 10000;
+        u64 size = sizeof imageTimeout;
+        if (stream == nullptr || stream->SetParam(2, &imageTimeout, size) != 0) return nullptr;
+        return stream;
+    }
 
     Sim sim;
     Releaser<Lumora::ISystem> system;
@@ -641,14 +653,8 @@ TEST_F(U3vHost, FramesKeepTheirOrderWhicheverWayTheyAreCollected) {
     // A GetImage that waits receives the frame itself; one that finds a frame queued copies it
     // from the pool and lets the worker receive the next; id 3 asks the worker for a frame when
     // none is coming. Mixed, they must hand out every frame once, in order, undamaged.
-    Plug(sim.Options("O1"));
-    Lumora::IDevice* device = Open("TK-U3-13M_SN_O1");
-    ASSERT_NE(device, nullptr);
-    Lumora::IStream* stream = OpenStream(device);
+    Lumora::IStream* stream = CameraStream("O1");
     ASSERT_NE(stream, nullptr);
-    uint32_t imageTimeout = 10000;
-    u64 size = sizeof imageTimeout;
-    ASSERT_EQ(stream->SetParam(2, &imageTimeout, size), 0);
     ASSERT_EQ(stream->Acquire(Lumora::IStream::ACQ_START_FLAGS_DEFAULT, ~0ull), 0);
     std::vector<unsigned char> previous(320 * 240), frame(320 * 240);
     ASSERT_EQ(stream->GetImage(previous.data(), 10000), 0);
@@ -688,14 +694,8 @@ TEST_F(U3vHost, FramesKeepTheirOrderWhicheverWayTheyAreCollected) {
 TEST_F(U3vHost, IdThreeAnnouncesFramesAfterAGetImageThatWaited) {
     // A GetImage that waited took the frame it waited for and left no request behind; id 3 must
     // still announce a frame soon rather than report none, or wait out its time-out.
-    Plug(sim.Options("I1"));
-    Lumora::IDevice* device = Open("TK-U3-13M_SN_I1");
-    ASSERT_NE(device, nullptr);
-    Lumora::IStream* stream = OpenStream(device);
+    Lumora::IStream* stream = CameraStream("I1");
     ASSERT_NE(stream, nullptr);
-    uint32_t imageTimeout = 5000;
-    u64 size = sizeof imageTimeout;
-    ASSERT_EQ(stream->SetParam(2, &imageTimeout, size), 0);
     ASSERT_EQ(stream->Acquire(Lumora::IStream::ACQ_START_FLAGS_DEFAULT, ~0ull), 0);
     std::vector<unsigned char> frame(320 * 240);
     for (int i = 0; i < 3; ++i) {
@@ -720,15 +720,8 @@ TEST_F(U3vHost, TimedOutGetImageLeavesItsBufferAlone) {
     // The camera pauses. The host's own receive times out; its request stays, and the worker takes
     // it up and is receiving when the next call times out too. When the camera resumes that frame
     // comes through the pool, in order, and no buffer of a call that had returned is written.
-    Plug(sim.Options("T1"));
-    ASSERT_EQ(sim.SetStreamRate("T1", kSlowLink), 0);
-    Lumora::IDevice* device = Open("TK-U3-13M_SN_T1");
-    ASSERT_NE(device, nullptr);
-    Lumora::IStream* stream = OpenStream(device);
+    Lumora::IStream* stream = CameraStream("T1", kSlowLink);
     ASSERT_NE(stream, nullptr);
-    uint32_t imageTimeout = 10000;
-    u64 size = sizeof imageTimeout;
-    ASSERT_EQ(stream->SetParam(2, &imageTimeout, size), 0);
     ASSERT_EQ(stream->Acquire(Lumora::IStream::ACQ_START_FLAGS_DEFAULT, ~0ull), 0);
     std::vector<unsigned char> previous(320 * 240), frame(320 * 240);
     for (int round = 0; round < 2; ++round) {
@@ -750,15 +743,8 @@ TEST_F(U3vHost, FreezeWhileAHostWaits) {
     // With the camera paused a waiting GetImage sits in its own receive (even rounds) or waits for
     // the worker's (odd rounds). Freeze ends either receive and returns, the call reports no
     // frame, and a new acquisition delivers frames again.
-    Plug(sim.Options("R1"));
-    ASSERT_EQ(sim.SetStreamRate("R1", kSlowLink), 0);
-    Lumora::IDevice* device = Open("TK-U3-13M_SN_R1");
-    ASSERT_NE(device, nullptr);
-    Lumora::IStream* stream = OpenStream(device);
+    Lumora::IStream* stream = CameraStream("R1", kSlowLink);
     ASSERT_NE(stream, nullptr);
-    uint32_t imageTimeout = 10000;
-    u64 size = sizeof imageTimeout;
-    ASSERT_EQ(stream->SetParam(2, &imageTimeout, size), 0);
     std::vector<unsigned char> frame(320 * 240), waited(320 * 240);
     for (int round = 0; round < 2; ++round) {
         ASSERT_EQ(stream->Acquire(Lumora::IStream::ACQ_START_FLAGS_DEFAULT, ~0ull), 0);
@@ -782,10 +768,7 @@ TEST_F(U3vHost, FreezeWhileAHostWaits) {
 
 TEST_F(U3vHost, HostThreadsShareOneStream) {
     // Several host threads collect at once: each frame reaches exactly one of them.
-    Plug(sim.Options("M1"));
-    Lumora::IDevice* device = Open("TK-U3-13M_SN_M1");
-    ASSERT_NE(device, nullptr);
-    Lumora::IStream* stream = OpenStream(device);
+    Lumora::IStream* stream = CameraStream("M1");
     ASSERT_NE(stream, nullptr);
     ASSERT_EQ(stream->Acquire(Lumora::IStream::ACQ_START_FLAGS_DEFAULT, ~0ull), 0);
     constexpr int kThreads = 3, kFrames = 30;
