@@ -311,12 +311,16 @@ bool PacketRing::NextPacket(const uint8_t*& packet, size_t& size, bool& checksum
         if (next == 0) left_ = 0;
         offset_ += next;
         // The kernel wrote the packets on another CPU, most likely: start fetching the headers of
-        // the next two while this one is handled (packets of a stream are mostly of one size).
-        if (left_ != 0 && offset_ + 2 * next + 128 <= blockSize_) {
+        // the next one and of the one four ahead while this one is handled (the packets of a
+        // stream are mostly of one size, so the stride repeats; the ones in between were asked
+        // for on the previous calls).
+        if (left_ != 0 && offset_ + 128 <= blockSize_) {
             __builtin_prefetch(block + offset_);
             __builtin_prefetch(block + offset_ + 64);
-            __builtin_prefetch(block + offset_ + next);
-            __builtin_prefetch(block + offset_ + next + 64);
+            if (offset_ + 3 * next + 128 <= blockSize_) {
+                __builtin_prefetch(block + offset_ + 3 * next);
+                __builtin_prefetch(block + offset_ + 3 * next + 64);
+            }
         }
         if (!whole) continue;  // truncated by the ring: useless
         packet = block + start;
