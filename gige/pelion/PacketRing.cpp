@@ -193,7 +193,9 @@ bool PacketRing::Open(uint32_t sourceIp, uint32_t destinationIp, uint16_t port, 
     address.sll_ifindex = static_cast<int>(InterfaceFor(destinationIp));
     if (::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) return fail();
     // The kernel signals the socket when it hands a block over (filled or timed out); an
-    // edge-triggered watch turns each signal into one wake-up.
+    // edge-triggered watch turns each signal into one wake-up. The kernel moves on to its next
+    // block under the queue lock that its poll takes too, so a signal is never judged against
+    // the block before.
     epoll_ = ::epoll_create1(EPOLL_CLOEXEC);
     epoll_event watch{};
     watch.events = EPOLLIN | EPOLLERR | EPOLLET;

@@ -47,7 +47,7 @@ public:
     // The kernel fills the blocks in turn; the reader takes them in the same order. A block whose
     // packets the reader still references (Reference) is kept from the kernel after it was read,
     // until its last reference goes (Unreference). The caller serialises every call below except
-    // Poll and ConsumeBlock's callback work, which run on the reader's thread.
+    // Wait and ConsumeBlock's callback work, which run on the reader's thread.
 
     // Waits up to timeoutMs for the kernel to hand the next block over; true when it did (or
     // handed one over since the last Wait). Edge-triggered: a block the reader keeps does not
