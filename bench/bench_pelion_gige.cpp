@@ -30,9 +30,9 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <cstdio>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -168,7 +168,8 @@ void Ours(benchmark::State& state, bool socketOnly) {
     uint64_t first = UINT64_MAX, lastBlock = 0;
 
     Run run;
-    const double cpu0 = CpuSeconds(), camera0 = sim.CpuSeconds(), caller0 = CpuSeconds(CLOCK_THREAD_CPUTIME_ID);
+    const double cpu0 = CpuSeconds(), camera0 = sim.CpuSeconds(),
+                 caller0 = CpuSeconds(CLOCK_THREAD_CPUTIME_ID);
     const auto t0 = std::chrono::steady_clock::now();
     for (auto _ : state) {
         Status st = WaitForFrame(60, &r);
@@ -220,7 +221,8 @@ void Theirs(benchmark::State& state, bool socketOnly) {
     uint64_t first = UINT64_MAX, lastBlock = 0;
 
     Run run;
-    const double cpu0 = CpuSeconds(), camera0 = sim.CpuSeconds(), caller0 = CpuSeconds(CLOCK_THREAD_CPUTIME_ID);
+    const double cpu0 = CpuSeconds(), camera0 = sim.CpuSeconds(),
+                 caller0 = CpuSeconds(CLOCK_THREAD_CPUTIME_ID);
     const auto t0 = std::chrono::steady_clock::now();
     for (auto _ : state) {
         ArvBuffer* b = arv_stream_timeout_pop_buffer(stream, 1'000'000);
@@ -250,8 +252,11 @@ void Theirs(benchmark::State& state, bool socketOnly) {
 std::vector<uint8_t> StreamDatagram() {
     std::vector<uint8_t> p(28 + 8 + 1464, 0);
     const size_t total = p.size(), udp = total - 20;
-    const uint8_t header[28] = {0x45, 0, uint8_t(total >> 8), uint8_t(total), 0, 1, 0x40, 0, 64, 17, 0, 0, 127, 0,
-                                0,    9, 127, 0, 0, 1, 0x12, 0x34, 0x56, 0x78, uint8_t(udp >> 8), uint8_t(udp), 0, 0};
+    // clang-format off
+    const uint8_t header[28] = {0x45, 0, uint8_t(total >> 8), uint8_t(total), 0, 1, 0x40, 0,  // IPv4, 20 bytes
+                                64, 17, 0, 0, 127, 0, 0, 9, 127, 0, 0, 1,                    // UDP, .9 to .1
+                                0x12, 0x34, 0x56, 0x78, uint8_t(udp >> 8), uint8_t(udp), 0, 0};
+    // clang-format on
     std::memcpy(p.data(), header, sizeof header);
     for (size_t i = 28; i < total; ++i) p[i] = static_cast<uint8_t>(i * 7);
     return p;
@@ -315,8 +320,9 @@ int main(int argc, char** argv) {
     benchmark::Initialize(&count, args.data());
     const std::vector<std::pair<int64_t, int64_t>> cases = {{0, 0}, {1, 0}, {0, 2000}, {1, 2000}};
     using Fn = void (*)(benchmark::State&);
-    const std::pair<const char*, Fn> ours[] = {{"OurReceiver", [](benchmark::State& s) { Ours(s, false); }},
-                                               {"OurReceiverSocket", [](benchmark::State& s) { Ours(s, true); }}};
+    const std::pair<const char*, Fn> ours[] = {
+        {"OurReceiver", [](benchmark::State& s) { Ours(s, false); }},
+        {"OurReceiverSocket", [](benchmark::State& s) { Ours(s, true); }}};
     const std::pair<const char*, Fn> theirs[] = {
         {"AravisReceiver", [](benchmark::State& s) { Theirs(s, false); }},
         {"AravisReceiverSocket", [](benchmark::State& s) { Theirs(s, true); }}};

@@ -118,7 +118,8 @@ TEST(PelionStreamRing, ChecksumAgreesWithAWordByWordSumAtEveryLength) {
         for (size_t i = 28; i < d.size(); ++i) d[i] = static_cast<uint8_t>(random());
         d[26] = d[27] = 0;
         uint32_t sum = 0x7F00 + 0x0009 + 0x7F00 + 0x0001 + 17 + uint32_t(n + 8);
-        for (size_t i = 20; i < d.size(); i += 2) sum += uint32_t(d[i]) << 8 | (i + 1 < d.size() ? d[i + 1] : 0);
+        for (size_t i = 20; i < d.size(); i += 2)
+            sum += uint32_t(d[i]) << 8 | (i + 1 < d.size() ? d[i + 1] : 0);
         while (sum >> 16) sum = (sum & 0xFFFF) + (sum >> 16);
         const uint16_t checksum = sum == 0xFFFF ? 0xFFFF : static_cast<uint16_t>(~sum);
         d[26] = uint8_t(checksum >> 8);
