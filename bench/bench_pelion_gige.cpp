@@ -253,8 +253,8 @@ std::vector<uint8_t> StreamDatagram() {
     std::vector<uint8_t> p(28 + 8 + 1464, 0);
     const size_t total = p.size(), udp = total - 20;
     // clang-format off
-    const uint8_t header[28] = {0x45, 0, uint8_t(total >> 8), uint8_t(total), 0, 1, 0x40, 0,  // IPv4, 20 bytes
-                                64, 17, 0, 0, 127, 0, 0, 9, 127, 0, 0, 1,                    // UDP, .9 to .1
+    const uint8_t header[28] = {0x45, 0, uint8_t(total >> 8), uint8_t(total), 0, 1, 0x40, 0,  // IPv4, no options
+                                64, 17, 0, 0, 127, 0, 0, 9, 127, 0, 0, 1,                    // UDP from .9 to .1
                                 0x12, 0x34, 0x56, 0x78, uint8_t(udp >> 8), uint8_t(udp), 0, 0};
     // clang-format on
     std::memcpy(p.data(), header, sizeof header);
