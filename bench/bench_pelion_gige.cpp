@@ -5,11 +5,19 @@
 // complete frames. Both receivers take packets from a packet ring when the process may open one
 // (they do when run as root): the kernel then copies each packet into the ring while it handles
 // the camera's send, on loopback in the camera process, so the camera's CPU time per frame is
-// reported too (camera_cpu_us_per_frame). OurReceiverSocket keeps our receiver on its UDP socket.
+// reported too (camera_cpu_us_per_frame). OurReceiverSocket and AravisReceiverSocket keep both
+// receivers on their UDP sockets.
 //
-// Arguments: injected packet loss in percent, and the camera's link speed in Mbit/s (0: as fast
-// as it can send, which depends on how much CPU the receiver leaves it on a small machine; a fixed
-// speed gives both receivers the same packet rate).
+// CPU counted for a receiver: every thread of this process while its run lasts (the receiving
+// thread, the caller that collects frames, the heartbeat), read from the process CPU clock; only
+// one receiver is open at a time. caller_cpu_us_per_frame is the collecting thread's share.
+//
+// Cases: injected packet loss in percent, and the camera's link speed in Mbit/s (0: as fast as it
+// can send, which depends on how much CPU the receiver leaves it on a small machine; a fixed speed
+// gives both receivers the same packet rate). Each case runs as interleaved pairs, ours and
+// Aravis's, repeated (--pairs=N, default 5; the first receiver of a pair alternates), and a table
+// of the medians per receiver and case follows the benchmark output. UdpChecksum: the software
+// check of a stream packet's UDP checksum, next to a plain word-by-word sum.
 #include <arpa/inet.h>
 #include <arv.h>
 #include <benchmark/benchmark.h>
@@ -22,15 +30,18 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "gige/pelion/Bootstrap.h"
+#include "gige/pelion/PacketRing.h"
 #include "gige/pelion/Pelion.h"
 #include "gige/pelion/StreamReceiver.h"
 
@@ -43,9 +54,9 @@ namespace {
 constexpr uint32_t kWidth = 1280, kHeight = 1024, kMono8 = 0x01080001;
 constexpr int kFrames = 1000;
 
-double CpuSeconds() {
+double CpuSeconds(clockid_t clock = CLOCK_PROCESS_CPUTIME_ID) {
     timespec t{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    clock_gettime(clock, &t);
     return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
 }
 
@@ -98,12 +109,18 @@ private:
 };
 
 struct Run {
-    double seconds = 0, cpu = 0, cameraCpu = 0;
+    double seconds = 0, cpu = 0, cameraCpu = 0, callerCpu = 0;
     int complete = 0, incomplete = 0;
     uint64_t lost = 0;
 };
 
-void Report(benchmark::State& state, const Run& r) {
+// Every run's figures by receiver and case, for the table of medians.
+struct Figures {
+    double framesPerS, cpuUs, cameraCpuUs, completePct, lost;
+};
+std::map<std::string, std::map<std::pair<int64_t, int64_t>, std::vector<Figures>>> gRuns;
+
+void Report(benchmark::State& state, const char* receiver, const Run& r) {
     const double frames = r.complete + r.incomplete;
     state.counters["frames_per_s"] = frames / r.seconds;
     state.counters["MiB_per_s"] = frames * kWidth * kHeight / (1024.0 * 1024.0) / r.seconds;
@@ -114,6 +131,11 @@ void Report(benchmark::State& state, const Run& r) {
         frames > 0 ? 100.0 * r.complete / (frames + static_cast<double>(r.lost)) : 0;
     state.counters["cpu_us_per_frame"] = r.complete > 0 ? r.cpu * 1e6 / r.complete : 0;
     state.counters["camera_cpu_us_per_frame"] = r.complete > 0 ? r.cameraCpu * 1e6 / r.complete : 0;
+    state.counters["caller_cpu_us_per_frame"] = r.complete > 0 ? r.callerCpu * 1e6 / r.complete : 0;
+    gRuns[receiver][{state.range(0), state.range(1)}].push_back(
+        {state.counters["frames_per_s"], state.counters["cpu_us_per_frame"],
+         state.counters["camera_cpu_us_per_frame"], state.counters["complete_of_sent_pct"],
+         static_cast<double>(r.lost)});
 }
 
 // Each run gets a camera at a fresh address, so that nothing of an earlier run reaches it.
@@ -146,7 +168,8 @@ void Ours(benchmark::State& state, bool socketOnly) {
     uint64_t first = UINT64_MAX, lastBlock = 0;
 
     Run run;
-    const double cpu0 = CpuSeconds(), camera0 = sim.CpuSeconds();
+    const double cpu0 = CpuSeconds(), camera0 = sim.CpuSeconds(),
+                 caller0 = CpuSeconds(CLOCK_THREAD_CPUTIME_ID);
     const auto t0 = std::chrono::steady_clock::now();
     for (auto _ : state) {
         Status st = WaitForFrame(60, &r);
@@ -160,22 +183,16 @@ void Ours(benchmark::State& state, bool socketOnly) {
     }
     run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
     run.cpu = CpuSeconds() - cpu0;
+    run.callerCpu = CpuSeconds(CLOCK_THREAD_CPUTIME_ID) - caller0;
     run.cameraCpu = sim.CpuSeconds() - camera0;
     StopAcquisition(60);
     CloseStreamChannel(60);
     CloseCamera(60);
     run.lost = lastBlock - first + 1 - static_cast<uint64_t>(run.complete + run.incomplete);
-    Report(state, run);
+    Report(state, socketOnly ? "OurReceiverSocket" : "OurReceiver", run);
 }
 
-void OurReceiver(benchmark::State& state) {
-    Ours(state, false);
-}
-void OurReceiverSocket(benchmark::State& state) {
-    Ours(state, true);
-}
-
-void AravisReceiver(benchmark::State& state) {
+void Theirs(benchmark::State& state, bool socketOnly) {
     const double loss = static_cast<double>(state.range(0)) / 100.0;
     SimProcess sim(NextCameraAddress(), loss, state.range(1));
     GError* error = nullptr;
@@ -184,6 +201,7 @@ void AravisReceiver(benchmark::State& state) {
         state.SkipWithError("Aravis cannot open the simulated camera");
         return;
     }
+    if (socketOnly) arv_camera_gv_set_stream_options(camera, ARV_GV_STREAM_OPTION_PACKET_SOCKET_DISABLED);
     arv_camera_set_integer(camera, "Width", kWidth, nullptr);
     arv_camera_set_integer(camera, "Height", kHeight, nullptr);
     arv_camera_set_string(camera, "PixelFormat", "Mono8", nullptr);
@@ -203,7 +221,8 @@ void AravisReceiver(benchmark::State& state) {
     uint64_t first = UINT64_MAX, lastBlock = 0;
 
     Run run;
-    const double cpu0 = CpuSeconds(), camera0 = sim.CpuSeconds();
+    const double cpu0 = CpuSeconds(), camera0 = sim.CpuSeconds(),
+                 caller0 = CpuSeconds(CLOCK_THREAD_CPUTIME_ID);
     const auto t0 = std::chrono::steady_clock::now();
     for (auto _ : state) {
         ArvBuffer* b = arv_stream_timeout_pop_buffer(stream, 1'000'000);
@@ -218,22 +237,113 @@ void AravisReceiver(benchmark::State& state) {
     }
     run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
     run.cpu = CpuSeconds() - cpu0;
+    run.callerCpu = CpuSeconds(CLOCK_THREAD_CPUTIME_ID) - caller0;
     run.cameraCpu = sim.CpuSeconds() - camera0;
     arv_camera_stop_acquisition(camera, nullptr);
     g_object_unref(stream);
     g_object_unref(camera);
     run.lost = lastBlock - first + 1 - static_cast<uint64_t>(run.complete + run.incomplete);
-    Report(state, run);
+    Report(state, socketOnly ? "AravisReceiverSocket" : "AravisReceiver", run);
+}
+
+// Checking the UDP checksum of a full-size stream packet in software, as the packet ring does when
+// neither the network card nor the local origin vouches for it, next to a plain sum over 16-bit
+// words of the same datagram.
+std::vector<uint8_t> StreamDatagram() {
+    std::vector<uint8_t> p(28 + 8 + 1464, 0);
+    const size_t total = p.size(), udp = total - 20;
+    // clang-format off
+    const uint8_t header[28] = {0x45, 0, uint8_t(total >> 8), uint8_t(total), 0, 1, 0x40, 0,  // IPv4, no options
+                                64, 17, 0, 0, 127, 0, 0, 9, 127, 0, 0, 1,                    // UDP from .9 to .1
+                                0x12, 0x34, 0x56, 0x78, uint8_t(udp >> 8), uint8_t(udp), 0, 0};
+    // clang-format on
+    std::memcpy(p.data(), header, sizeof header);
+    for (size_t i = 28; i < total; ++i) p[i] = static_cast<uint8_t>(i * 7);
+    return p;
+}
+
+void UdpChecksum(benchmark::State& state) {
+    const auto p = StreamDatagram();
+    for (auto _ : state) benchmark::DoNotOptimize(UdpChecksumValid(p.data(), p.size()));
+}
+
+void WordByWordSum(benchmark::State& state) {
+    const auto p = StreamDatagram();
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(p.data());
+        uint64_t sum = 0;
+        for (size_t i = 20; i + 1 < p.size(); i += 2) sum += (uint32_t{p[i]} << 8) | p[i + 1];
+        while ((sum >> 16) != 0) sum = (sum & 0xFFFF) + (sum >> 16);
+        benchmark::DoNotOptimize(sum);
+    }
+}
+
+double Median(std::vector<double> v) {
+    if (v.empty()) return 0;
+    std::sort(v.begin(), v.end());
+    const size_t n = v.size();
+    return n % 2 == 1 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+}
+
+void PrintMedians() {
+    std::printf("\nMedians over the runs of each receiver and case (loss %%, Mbit/s; 0: unlimited)\n");
+    std::printf("%-22s %5s %6s %5s %9s %12s %12s %11s %6s\n", "receiver", "loss", "speed", "runs", "frames/s",
+                "cpu_us/frame", "camera_us/fr", "complete_%", "lost");
+    for (const auto& [receiver, cases] : gRuns) {
+        for (const auto& [c, runs] : cases) {
+            auto column = [&](double Figures::*f) {
+                std::vector<double> v;
+                for (const Figures& r : runs) v.push_back(r.*f);
+                return Median(v);
+            };
+            std::printf("%-22s %5lld %6lld %5zu %9.1f %12.1f %12.1f %11.2f %6.0f\n", receiver.c_str(),
+                        static_cast<long long>(c.first), static_cast<long long>(c.second), runs.size(),
+                        column(&Figures::framesPerS), column(&Figures::cpuUs), column(&Figures::cameraCpuUs),
+                        column(&Figures::completePct), column(&Figures::lost));
+        }
+    }
 }
 
 }  // namespace
 
-// Arguments: injected packet loss in percent, camera link speed in Mbit/s (0: unlimited).
-void Cases(benchmark::internal::Benchmark* b) {
-    b->Args({0, 0})->Args({1, 0})->Args({0, 2000})->Args({1, 2000});
-    b->Iterations(kFrames)->UseRealTime()->Unit(benchmark::kMillisecond);
+int main(int argc, char** argv) {
+    // --pairs=N: how often each case runs as a pair of ours and Aravis's (ring, then socket).
+    int pairs = 5;
+    std::vector<char*> args;
+    for (int i = 0; i < argc; ++i) {
+        if (std::strncmp(argv[i], "--pairs=", 8) == 0)
+            pairs = std::max(1, std::atoi(argv[i] + 8));
+        else
+            args.push_back(argv[i]);
+    }
+    int count = static_cast<int>(args.size());
+    benchmark::Initialize(&count, args.data());
+    const std::vector<std::pair<int64_t, int64_t>> cases = {{0, 0}, {1, 0}, {0, 2000}, {1, 2000}};
+    using Fn = void (*)(benchmark::State&);
+    const std::pair<const char*, Fn> ours[] = {
+        {"OurReceiver", [](benchmark::State& s) { Ours(s, false); }},
+        {"OurReceiverSocket", [](benchmark::State& s) { Ours(s, true); }}};
+    const std::pair<const char*, Fn> theirs[] = {
+        {"AravisReceiver", [](benchmark::State& s) { Theirs(s, false); }},
+        {"AravisReceiverSocket", [](benchmark::State& s) { Theirs(s, true); }}};
+    benchmark::RegisterBenchmark("UdpChecksum/1472", UdpChecksum);
+    benchmark::RegisterBenchmark("UdpChecksum/1472/reference_word_by_word", WordByWordSum);
+    for (int pair = 0; pair < pairs; ++pair) {
+        for (const auto& c : cases) {
+            for (int path = 0; path < 2; ++path) {
+                const auto& first = pair % 2 == 0 ? ours[path] : theirs[path];
+                const auto& second = pair % 2 == 0 ? theirs[path] : ours[path];
+                for (const auto& [name, fn] : {first, second})
+                    benchmark::RegisterBenchmark(name, fn)
+                        ->Args({c.first, c.second})
+                        ->Iterations(kFrames)
+                        ->UseRealTime()
+                        ->Unit(benchmark::kMillisecond);
+            }
+        }
+    }
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    PrintMedians();
+    return 0;
 }
-BENCHMARK(OurReceiver)->Apply(Cases);
-BENCHMARK(AravisReceiver)->Apply(Cases);
-BENCHMARK(OurReceiverSocket)->Apply(Cases);
-BENCHMARK_MAIN();

@@ -47,12 +47,13 @@ public:
     // The kernel fills the blocks in turn; the reader takes them in the same order. A block whose
     // packets the reader still references (Reference) is kept from the kernel after it was read,
     // until its last reference goes (Unreference). The caller serialises every call below except
-    // Poll and ConsumeBlock's callback work, which run on the reader's thread.
+    // Wait and ConsumeBlock's callback work, which run on the reader's thread.
 
-    // True when poll() would not wait: the block the kernel handed over last is still kept.
-    bool PollWouldSpin() const;
-    // Waits up to timeoutMs for the kernel to hand a block over.
-    void Poll(int timeoutMs) const;
+    // Waits up to timeoutMs for the kernel to hand the next block over; true when it did (or
+    // handed one over since the last Wait). Edge-triggered: a block the reader keeps does not
+    // make it return at once, as poll() would (poll() reports the block handed over last for as
+    // long as the kernel does not own it).
+    bool Wait(int timeoutMs);
     // The next block to read is handed over and not yet read.
     bool Fresh() const;
     // Calls fn(ipPacket, size, checksumChecked) for every packet of the next fresh block, then gives
@@ -102,6 +103,7 @@ private:
     void Unmap();
 
     int fd_ = -1;
+    int epoll_ = -1;  // watches fd_ edge-triggered: one wake-up per block handed over
     uint8_t* map_ = nullptr;
     size_t mapSize_ = 0;
     size_t blockSize_ = 0;

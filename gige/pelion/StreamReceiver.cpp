@@ -18,7 +18,7 @@ namespace {
 std::atomic<bool> gPacketRingAllowed{true};
 constexpr int kSocketBuffer = 64 << 20;
 constexpr uint64_t kRestartBlocks = 16;
-constexpr int kGatherUs = 250;
+constexpr int kGatherUs = 1000;  // at most this much later than the packets' arrival
 constexpr size_t kRingBytes = 64 << 20;
 constexpr int kPatienceMs = 30;
 constexpr double kPatienceBacklog = 0.5;
@@ -210,17 +210,14 @@ void StreamReceiver::Loop() {
 }
 
 void StreamReceiver::ReceiveFromRing(Clock::time_point& lastHousekeeping) {
-    bool spin;
+    bool fresh;
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        spin = !ring_.Fresh() && ring_.PollWouldSpin();
+        fresh = ring_.Fresh();
     }
-    // While the block handed over last is kept for a frame, poll() would return at once: look
-    // again after a moment instead (about half the time after which the kernel hands a block over).
-    if (spin)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    else
-        ring_.Poll(kWakeMs);
+    // Sleeps until the kernel hands the next block over: one wake-up per block, also while the
+    // frame being filled keeps the block handed over last.
+    if (!fresh) ring_.Wait(kWakeMs);
     const auto now = Clock::now();
     std::unique_lock<std::mutex> lock(mutex_);
     const uint64_t finishedBefore = stats_.framesCompleted + stats_.framesIncomplete;
@@ -326,9 +323,10 @@ void StreamReceiver::ReceiveFromSocket(Clock::time_point& lastHousekeeping) {
         slotFreed_.notify_all();
         EndBatch(now, n <= 0, lastHousekeeping, finishedBefore);
     }
-    // A short batch means the receiver is ahead of the camera: let packets gather for a moment
-    // rather than paying a system call for every one or two (the socket buffer holds them).
-    if (n > 0 && static_cast<size_t>(n) < kBatch / 4)
+    // A batch that did not fill means the socket is empty: the receiver is ahead of the camera.
+    // Let packets gather for a moment (the socket buffer holds them) rather than being woken by
+    // the first packet of every burst the camera sends; a wake-up costs more than a packet.
+    if (n > 0 && static_cast<size_t>(n) < kBatch)
         std::this_thread::sleep_for(std::chrono::microseconds(kGatherUs));
 }
 
