@@ -369,6 +369,8 @@ bool CStreamU3VBase::FetchOneFrame(uint8_t* scratch) {
         default:
             if (EndsAcquisition(r)) return false;
             if (CarriesBlockId(r)) {
+                // A frame whose trailer carries another failure status: it came, but faulty.
+                failedFrameCount_.fetch_add(1);
                 BlockBookkeeping(blockId);
             } else {
                 stopEvent_.Wait(kFailurePauseMs);
@@ -476,6 +478,16 @@ int CStreamU3VBase::GetParam(Lumora::u64 id, void* buffer, Lumora::u64& size) {
             case 6:
             case 11: {
                 const uint64_t value = lostFrames_.load();
+                CopyParamBytes(buffer, &size, &value, sizeof value);
+                return 0;
+            }
+            case kFailedFramesId: {
+                const uint64_t value = failedFrameCount_.load();
+                CopyParamBytes(buffer, &size, &value, sizeof value);
+                return 0;
+            }
+            case kNoBufferFramesId: {
+                const uint64_t value = noBufferCount_.load();
                 CopyParamBytes(buffer, &size, &value, sizeof value);
                 return 0;
             }
