@@ -129,7 +129,7 @@ bool GigERunner::Session() {
             } else {
                 longLoss = pick == 4;
                 sim_.gigeSetLink(camera_, 0);
-                ledger_.Fault(longLoss ? "link lost 4.5 s (camera drops its controller)" : "link lost 1 s");
+                ledger_.Fault(longLoss ? "link lost 4.5 s" : "link lost 1 s");
                 undo = Undo::Link;
                 undoAtMs = now + (longLoss ? kLongLinkLossMs : kShortLinkLossMs);
             }
@@ -178,7 +178,8 @@ bool GigERunner::Session() {
     if (unexpected != 0) ledger_.Problem(std::to_string(unexpected) + " GetImage results other than 0, -2, -3");
     ledger_.Note("packets resent by the camera", after.packetsResent - before.packetsResent);
     ledger_.AddSession(s, how);
-    Log("session %s: generated %llu delivered %llu faulty %llu lost %llu", how.c_str(),
+    Log("session %s after %llu ms: generated %llu delivered %llu faulty %llu lost %llu", how.c_str(),
+        static_cast<unsigned long long>(MsSince(start)),
         static_cast<unsigned long long>(s.generated), static_cast<unsigned long long>(s.delivered),
         static_cast<unsigned long long>(s.faulty), static_cast<unsigned long long>(s.lost));
     return true;
