@@ -28,6 +28,7 @@ constexpr uint32_t kAcquisitionStopRegister = 0xA034;
 constexpr uint32_t kImageTimeoutMs = 300;
 // A stopped camera sends what it began and falls silent; collecting after the stop ends long before.
 constexpr uint32_t kDrainLimitMs = 10000;
+constexpr int kStopAttempts = 20;
 constexpr unsigned kDiscoveryMs = 300;
 constexpr uint32_t kShortLinkLossMs = 1000;  // the camera's heartbeat time-out is 3000 ms
 constexpr uint32_t kLongLinkLossMs = 4500;
@@ -152,7 +153,14 @@ bool GigERunner::Session() {
     if (undo == Undo::Link) sim_.gigeSetLink(camera_, 1);
 
     // Stop the camera, then take whatever the module still has.
-    if (SetRegister(device, kAcquisitionStopRegister, 1) != 0) ledger_.Note("AcquisitionStop refused (camera gave up)");
+    // Right after the link came back the control channel may still refuse a write: try again,
+    // collecting meanwhile.
+    bool stopped = false;
+    for (int attempt = 0; attempt < kStopAttempts && !stopped; ++attempt) {
+        stopped = SetRegister(device, kAcquisitionStopRegister, 1) == 0;
+        if (!stopped) collect();
+    }
+    if (!stopped) ledger_.Note("AcquisitionStop refused, the camera stopped by Freeze");
     const auto drain = Clock::now();
     for (int idle = 0; idle < 3;) {
         idle = collect() ? 0 : idle + 1;
