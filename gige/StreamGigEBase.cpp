@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "gige/pelion/Pelion.h"
+#include "gige/pelion/StreamReceiver.h"
 #include "platform/Clock.h"
 #include "system/ParamCall.h"
 #include "system/ParamCopy.h"
@@ -342,6 +343,17 @@ int CStreamGigEBase::GetParam(u64 id, void* buffer, u64& size) {
             }
             case 8: {
                 const uint32_t v = lastFramePackets_;
+                CopyParamBytes(buffer, &size, &v, sizeof v);
+                return 0;
+            }
+            case kLostFrames: {
+                // Frames the receiver gave up since the stream channel opened: lost whole, or
+                // overrun in its queue. Faulty frames it delivered are counted by id 1 instead.
+                uint64_t v = 0;
+                Pelion::StreamStatistics statistics;
+                if (device_ != nullptr && streamOpen_ &&
+                    Pelion::GetStreamStatistics(cameraIndex_, &statistics) == St::Ok)
+                    v = statistics.framesDropped;
                 CopyParamBytes(buffer, &size, &v, sizeof v);
                 return 0;
             }

@@ -28,6 +28,8 @@ public:
     static constexpr uint32_t kDefaultImageTimeoutMs = 5000;
     // Parameter id of the faulty-frame switch.
     static constexpr Lumora::u64 kAcceptFaultyFrames = 4096;
+    // Parameter id of the frames lost since the stream channel opened (read only, 8 bytes).
+    static constexpr Lumora::u64 kLostFrames = 9;
     // Bytes of IP, UDP and stream headers in each stream packet.
     static constexpr uint32_t kPacketOverhead = 36;
 

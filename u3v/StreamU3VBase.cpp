@@ -403,6 +403,8 @@ CStreamU3VBase::Outcome CStreamU3VBase::Account(uint16_t r, const void* frameInf
         default:
             if (EndsAcquisition(r)) return Outcome::kEnded;
             if (!CarriesBlockId(r)) return Outcome::kPause;
+            // A frame whose trailer carries another failure status: it came, but faulty.
+            failedFrameCount_.fetch_add(1);
             BlockBookkeeping(blockId);
             return Outcome::kNoFrame;
     }
@@ -553,6 +555,16 @@ int CStreamU3VBase::GetParam(Lumora::u64 id, void* buffer, Lumora::u64& size) {
             case 6:
             case 11: {
                 const uint64_t value = lostFrames_.load();
+                CopyParamBytes(buffer, &size, &value, sizeof value);
+                return 0;
+            }
+            case kFailedFramesId: {
+                const uint64_t value = failedFrameCount_.load();
+                CopyParamBytes(buffer, &size, &value, sizeof value);
+                return 0;
+            }
+            case kNoBufferFramesId: {
+                const uint64_t value = noBufferCount_.load();
                 CopyParamBytes(buffer, &size, &value, sizeof value);
                 return 0;
             }

@@ -32,6 +32,11 @@ public:
     static constexpr const char* kName = "DS0";
     static constexpr uint32_t kEndless = 0xFFFFFFFF;
     static constexpr uint64_t kMaxTransferSizeRegister = 0x80010;
+    // Read-only counters of the last acquisition, 8 bytes each: frames that arrived with a failure
+    // status in their trailer, and frames received while every pool buffer waited for the host
+    // (dropped). With the delivered (id 1) and lost (id 6) frames they account for every block.
+    static constexpr uint64_t kFailedFramesId = 12;
+    static constexpr uint64_t kNoBufferFramesId = 13;
 
     CStreamU3VBase() = default;
     // An opened stream borrows the device's two library handles; an info copy has null parents.

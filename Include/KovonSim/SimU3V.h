@@ -43,6 +43,9 @@ KOVON_API int KovonSimU3V_Plug(const char* serial, const char* model);
 KOVON_API int KovonSimU3V_PlugWith(const KovonSimU3VOptions* options);
 /* Removal: transfers in progress fail, the removal notice carries the camera's instance id. */
 KOVON_API int KovonSimU3V_Unplug(const char* serial);
+/* The same removal, also giving the camera's counters as they stood at that moment: every frame
+ * it sent is in them, none can follow. */
+KOVON_API int KovonSimU3V_UnplugCounted(const char* serial, KovonSimU3VCounters* counters);
 KOVON_API int KovonSimU3V_UnplugAll(void);
 /* The next count frames: block ids skipped / trailer status 0xA101 / cut off after half the payload. */
 KOVON_API int KovonSimU3V_InjectDroppedFrames(const char* serial, uint32_t count);

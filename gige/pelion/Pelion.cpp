@@ -195,4 +195,12 @@ Status WaitForFrame(uint8_t index, FrameRecord* record) {
     return WithCamera(index, [&](CameraConnection& c) { return c.WaitForFrame(*record); });
 }
 
+Status GetStreamStatistics(uint8_t index, StreamStatistics* statistics) {
+    if (statistics == nullptr) return St::Error;
+    return WithCamera(index, [&](CameraConnection& c) {
+        *statistics = c.Statistics();
+        return St::Ok;
+    });
+}
+
 }  // namespace Kovon::Pelion

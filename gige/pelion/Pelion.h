@@ -9,6 +9,8 @@
 
 namespace Kovon::Pelion {
 
+struct StreamStatistics;
+
 // Finds up to 20 cameras (see Discovery.h for where it looks). `reserved` must be 0. With `mode`
 // 1 the access code of each camera is read from it; with 0 it only reflects reachability.
 Status Discover(DiscoveryBuffer* buffer, uint32_t reserved, uint32_t timeoutMs, uint32_t mode);
@@ -60,5 +62,7 @@ Status GetFrameBuffer(uint8_t index, uint32_t reserved, void** buffer);
 // Waits (settings offset 20) for the next frame: 0, Timeout, FrameIncomplete or FrameDamaged
 // (the frame is delivered in both faulty cases, with its record).
 Status WaitForFrame(uint8_t index, FrameRecord* record);
+// The stream channel's frame and packet counts since it was opened (StreamReceiver.h).
+Status GetStreamStatistics(uint8_t index, StreamStatistics* statistics);
 
 }  // namespace Kovon::Pelion

@@ -44,6 +44,11 @@ KOVON_API int KovonSimU3V_Unplug(const char* serial) {
     return SimU3vBus::Instance().Unplug(serial);
 }
 
+KOVON_API int KovonSimU3V_UnplugCounted(const char* serial, KovonSimU3VCounters* counters) {
+    if (!Named(serial) || counters == nullptr) return Lumora::GC_ERR_INVALID_PARAMETER;
+    return SimU3vBus::Instance().Unplug(serial, counters);
+}
+
 KOVON_API int KovonSimU3V_UnplugAll(void) { return SimU3vBus::Instance().UnplugAll(); }
 
 KOVON_API int KovonSimU3V_InjectDroppedFrames(const char* serial, uint32_t count) {

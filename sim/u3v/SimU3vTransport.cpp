@@ -205,7 +205,7 @@ int SimU3vBus::Plug(const KovonSimU3VOptions& o) {
     return Lumora::GC_ERR_SUCCESS;
 }
 
-int SimU3vBus::Unplug(const std::string& serial) {
+int SimU3vBus::Unplug(const std::string& serial, KovonSimU3VCounters* last) {
     std::shared_ptr<SimDevice> d;
     {
         std::lock_guard<std::mutex> lock(impl_->mutex);
@@ -217,6 +217,7 @@ int SimU3vBus::Unplug(const std::string& serial) {
     {
         std::lock_guard<std::mutex> lock(d->mutex);
         d->plugged = false;
+        if (last != nullptr) *last = d->camera.Counters();
         d->cv.notify_all();
     }
     Registry::Instance().NotifyRemoval(d->entry.instanceId);

@@ -16,7 +16,8 @@ public:
     static SimU3vBus& Instance();
 
     int Plug(const KovonSimU3VOptions& options);
-    int Unplug(const std::string& serial);
+    // `last`, when given, receives the counters as they stood at the removal.
+    int Unplug(const std::string& serial, KovonSimU3VCounters* last = nullptr);
     int UnplugAll();
     // Runs fn on the camera's model under the camera's lock; -1007 when no such camera.
     template <typename Fn>

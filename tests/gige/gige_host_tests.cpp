@@ -504,6 +504,38 @@ TEST_F(GigEHost, FaultyFramesWithAndWithoutAcceptance) {
     EXPECT_EQ(stream->Freeze(Lumora::IStream::ACQ_STOP_FLAGS_DEFAULT), 0);
 }
 
+// A host that falls behind loses frames; parameter 9 counts them, so that with the frames the
+// stream counted (id 1: good and faulty) every frame the camera sent is accounted for.
+TEST_F(GigEHost, FramesLostByASlowHostAreCounted) {
+    KovonSimGigE* camera = Plug(11, "HT33");
+    IDevice* device = Open("HT33");
+    ASSERT_NE(device, nullptr);
+    ASSERT_EQ(SetReg(device, 0xA01C, 5000), 0);  // 200 frames a second
+    IStream* stream = nullptr;
+    ASSERT_EQ(device->OpenStream(0, stream), 0);
+    EXPECT_EQ(StreamValue<uint64_t>(stream, 9), 0u);
+    KovonSimGigECounters before{};
+    ASSERT_EQ(sim.counters(camera, &before), 0);
+    ASSERT_EQ(stream->Acquire(Lumora::IStream::ACQ_START_FLAGS_DEFAULT, 0), 0);
+    ASSERT_EQ(NextImage(stream, nullptr), 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1000));  // the host looks away
+    ASSERT_EQ(SetReg(device, 0xA034, 1), 0);                        // the camera stops
+    uint32_t timeout = 500;
+    u64 size = sizeof timeout;
+    ASSERT_EQ(stream->SetParam(2, &timeout, size), 0);
+    int collected = 0;
+    while (collected < 5000 && NextImage(stream, nullptr) != 1000) ++collected;  // what is left
+    const uint64_t lost = StreamValue<uint64_t>(stream, 9);
+    KovonSimGigECounters after{};
+    ASSERT_EQ(sim.counters(camera, &after), 0);
+    EXPECT_GT(lost, 0u);
+    EXPECT_EQ(after.framesSent - before.framesSent, StreamValue<uint64_t>(stream, 1) + lost);
+    uint64_t value = 0;
+    size = sizeof value;
+    EXPECT_EQ(stream->SetParam(9, &value, size), -1009) << "read only";
+    EXPECT_EQ(stream->Freeze(Lumora::IStream::ACQ_STOP_FLAGS_DEFAULT), 0);
+}
+
 TEST_F(GigEHost, LinkLossShowsAsFaultyThenMissingFrames) {
     KovonSimGigE* camera = Plug(8, "HT30");
     IDevice* device = Open("HT30");

@@ -35,6 +35,8 @@ struct Sim {
     KOVON_SIM_FN(UnplugAll);
     KOVON_SIM_FN(InjectDroppedFrames);
     KOVON_SIM_FN(InjectIncompleteFrames);
+    KOVON_SIM_FN(InjectFailedFrames);
+    KOVON_SIM_FN(UnplugCounted);
     KOVON_SIM_FN(FireEvent);
     KOVON_SIM_FN(GetCounters);
     KOVON_SIM_FN(PokeRegister);
@@ -588,6 +590,42 @@ TEST_F(U3vHost, LostFramesCountEachIncidentOnce) {
     ASSERT_EQ(sim.GetCounters("F1", &counters), 0);
     EXPECT_EQ(counters.framesIncomplete, 2u);
     EXPECT_EQ(counters.framesDropped, 3u);
+}
+
+// Every block the camera finished is delivered, reported failed (id 12), reported lost (ids 6
+// and 13) or still queued for the host, also when the camera is pulled out mid-stream.
+TEST_F(U3vHost, FailedFramesAndARemovalAreAccountedFor) {
+    Plug(sim.Options("B1"));
+    Lumora::IDevice* device = Open("TK-U3-13M_SN_B1");
+    ASSERT_NE(device, nullptr);
+    Lumora::IStream* stream = OpenStream(device);
+    ASSERT_NE(stream, nullptr);
+    ASSERT_EQ(stream->Acquire(Lumora::IStream::ACQ_START_FLAGS_DEFAULT, ~0ull), 0);
+    std::vector<unsigned char> frame(320 * 240);
+    uint64_t delivered = 0;
+    ASSERT_EQ(stream->GetImage(frame.data(), 10000), 0);
+    ++delivered;
+    ASSERT_EQ(sim.InjectFailedFrames("B1", 2), 0);
+    ASSERT_EQ(sim.InjectDroppedFrames("B1", 1), 0);
+    for (int i = 0; i < 100 && (Get64(stream, 12) < 2 || Get64(stream, 6) < 1); ++i) {
+        ASSERT_EQ(stream->GetImage(frame.data(), 10000), 0);
+        ++delivered;
+    }
+    EXPECT_EQ(Get64(stream, 12), 2u);
+
+    KovonSimU3VCounters last{};
+    ASSERT_EQ(sim.UnplugCounted("B1", &last), 0);
+    EXPECT_EQ(sim.UnplugCounted("B1", &last), -1007) << "already gone";
+    while (stream->GetImage(frame.data(), 0) == 0) ++delivered;  // queued before the removal
+    EXPECT_EQ(stream->Freeze(Lumora::IStream::ACQ_STOP_FLAGS_DEFAULT), 0);
+    const uint64_t queued = Get64(stream, 1);
+    ASSERT_GE(queued, delivered);
+    EXPECT_EQ(last.framesFailed, 2u);
+    EXPECT_EQ(last.framesSent + last.framesFailed + last.framesIncomplete + last.framesDropped,
+              delivered + Get64(stream, 12) + Get64(stream, 6) + Get64(stream, 13) + (queued - delivered));
+    u64 size = 8;
+    uint64_t value = 0;
+    EXPECT_EQ(stream->SetParam(12, &value, size), -1009) << "read only";
 }
 
 TEST_F(U3vHost, PayloadOfZeroRefusesTheStreamAndFreesIt) {
