@@ -135,9 +135,9 @@ long BarePipeline(Kovon::CEzusb& pipe, std::vector<uint8_t> (&slots)[2], std::ve
 void StreamAgainstRawPipe(benchmark::State& state) {
     const double pacedRate = static_cast<double>(state.range(0));  // 0: unthrottled
     const int framesPerRound = static_cast<int>(state.range(1));
-    // The camera sends while the device still pauses after the acquisition start, so up to two
-    // frames wait in the pipe when the stream begins: the warm-up takes them.
-    const int warmUpFrames = pacedRate > 0 && pacedRate < 100 ? 3 : 8;
+    // The warm-up lets the simulator build the frames of every phase once, and takes the frames
+    // that the camera sends while the device still pauses after the acquisition start.
+    const int warmUpFrames = pacedRate > 0 && pacedRate < 100 ? KOVON_SIM_USB2_FRAME_PHASES : 8;
     KovonSimUsb2_UnplugAll();
     // An RT-GA46E (1280 x 1024 sensor) with newer firmware: the stream checks every frame's marker.
     const unsigned char serial[6] = {0x48, 0x12, 0x05, 0x00, 0x0B, 0x01};
