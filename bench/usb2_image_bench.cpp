@@ -5,54 +5,15 @@
 // OpenCV's own included).
 #include <benchmark/benchmark.h>
 
-#include <atomic>
 #include <chrono>
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
-#include <new>
 #include <vector>
 
+#include "AllocationCount.h"
 #include "usb2/image/BayerLibrary.h"
 #include "usb2/image/ImageProcessor.h"
 #include "usb2/image/PixelFormat.h"
-
-// Allocation counting: the malloc family is interposed on glibc's own entry points so that
-// allocations inside OpenCV are seen too.
-extern "C" {
-void* __libc_malloc(std::size_t);
-void* __libc_calloc(std::size_t, std::size_t);
-void* __libc_realloc(void*, std::size_t);
-void* __libc_memalign(std::size_t, std::size_t);
-}
-namespace {
-std::atomic<long> allocationCount{0};
-}
-extern "C" {
-void* malloc(std::size_t n) {
-    allocationCount.fetch_add(1, std::memory_order_relaxed);
-    return __libc_malloc(n);
-}
-void* calloc(std::size_t n, std::size_t s) {
-    allocationCount.fetch_add(1, std::memory_order_relaxed);
-    return __libc_calloc(n, s);
-}
-void* realloc(void* p, std::size_t n) {
-    allocationCount.fetch_add(1, std::memory_order_relaxed);
-    return __libc_realloc(p, n);
-}
-int posix_memalign(void** out, std::size_t alignment, std::size_t n) {
-    allocationCount.fetch_add(1, std::memory_order_relaxed);
-    void* p = __libc_memalign(alignment, n);
-    if (p == nullptr) return ENOMEM;
-    *out = p;
-    return 0;
-}
-void* aligned_alloc(std::size_t alignment, std::size_t n) {
-    allocationCount.fetch_add(1, std::memory_order_relaxed);
-    return __libc_memalign(alignment, n);
-}
-}
 
 namespace {
 
@@ -107,27 +68,22 @@ void RunCase(benchmark::State& state, ColorType colorType, std::uint32_t format,
                     int(kWidth)};
     const int code = toBGR ? kCvBayerRG2BGR : kCvBayerRG2GRAY;
 
-    {
-        // The counters below are only meaningful if the interposed allocator is the one in use.
-        const long before = allocationCount.load();
-        benchmark::DoNotOptimize(std::vector<std::uint8_t>(4096).data());
-        if (allocationCount.load() == before) {
-            state.SkipWithError("allocation counting is not active");
-            return;
-        }
+    if (!KovonBench::AllocationCountingActive()) {
+        state.SkipWithError("allocation counting is not active");
+        return;
     }
     double ours = 0, base = 0;
     long oursAllocs = 0, baseAllocs = 0;
     for (auto _ : state) {
-        long before = allocationCount.load();
+        long before = KovonBench::AllocationCount();
         const auto t0 = Clock::now();
         const auto status = processor.GetConvertImage(source.data(), source.size(), destination.data(),
                                                       destination.size(), frame);
         benchmark::DoNotOptimize(status);
         benchmark::ClobberMemory();
         const auto t1 = Clock::now();
-        oursAllocs += allocationCount.load() - before;
-        before = allocationCount.load();
+        oursAllocs += KovonBench::AllocationCount() - before;
+        before = KovonBench::AllocationCount();
         const auto t2 = Clock::now();
         if (floor == Floor::kMemcpy) {
             std::memcpy(copyFloor.data(), source.data(), rawBytes);
@@ -136,7 +92,7 @@ void RunCase(benchmark::State& state, ColorType colorType, std::uint32_t format,
         }
         benchmark::ClobberMemory();
         const auto t3 = Clock::now();
-        baseAllocs += allocationCount.load() - before;
+        baseAllocs += KovonBench::AllocationCount() - before;
         ours += std::chrono::duration<double>(t1 - t0).count();
         base += std::chrono::duration<double>(t3 - t2).count();
         state.SetIterationTime(std::chrono::duration<double>(t1 - t0).count());

@@ -3,6 +3,7 @@
 // simulated camera's frame generator and statistics, which the stream tests rely on.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -13,6 +14,7 @@
 #include "platform/Clock.h"
 #include "sim/usb2/SimUsb2Scene.h"
 #include "usb2/Usb2DeviceFixture.h"
+#include "usb2/image/StreamSignals.h"
 #include "usb2/image/StreamUSBBase.h"
 
 namespace Kovon::Test {
@@ -229,6 +231,28 @@ TEST_F(StreamOnDevice, FreezeWakesAWaitingHostThread) {
     EXPECT_EQ(result, -1);
 }
 
+TEST_F(StreamOnDevice, NewImageTimeoutEndsAWaitInProgress) {
+    OpenStream();
+    ASSERT_EQ(Set(0x108, 64), 0);
+    ASSERT_EQ(Set(0x10C, 48), 0);
+    ASSERT_EQ(Set(0x120, kMono8), 0);
+    ASSERT_EQ(stream->Acquire(Lumora::IStream::ACQ_START_FLAGS_DEFAULT, 0), 0);
+    uint32_t timeout = 0xFFFFFFFF;
+    Lumora::u64 size = sizeof timeout;
+    ASSERT_EQ(stream->SetParam(2, &timeout, size), 0);
+    // No acquisition start, so no frame: only the shorter time-out, given while the host already
+    // waits, can end the wait.
+    bool ready = true;
+    std::thread host([&] { ready = WaitFrame(); });
+    Platform::Sleep(20);
+    timeout = 1;
+    size = sizeof timeout;
+    ASSERT_EQ(stream->SetParam(2, &timeout, size), 0);
+    host.join();
+    EXPECT_FALSE(ready);
+    EXPECT_EQ(stream->Freeze(Lumora::IStream::ACQ_STOP_FLAGS_DEFAULT), 0);
+}
+
 TEST_F(StreamOnDevice, OldFirmwareKeepsFramesWithoutTheMarker) {
     // 0.0.5.0 is not above 0.0.5.0: no marker, no resynchronisation, frames delivered as they come.
     OpenStream("RT-GA47E", "0.0.5.0");
@@ -306,6 +330,44 @@ TEST_F(StreamOnDevice, ColourFrameWithoutTheBayerLibraryIsDroppedWithAStatus) {
         ASSERT_EQ(Set(0x154, 0), 0);
         ASSERT_EQ(stream->Freeze(Lumora::IStream::ACQ_STOP_FLAGS_DEFAULT), 0);
     }
+}
+
+// ---- the hand-over signals -------------------------------------------------------------------
+
+TEST(StreamSignals, TakeWaitAndPoke) {
+    using Usb2Image::CStreamSignals;
+    CStreamSignals signals;
+    const auto past = CStreamSignals::Clock::now();
+    signals.Set(CStreamSignals::Free(0) | CStreamSignals::Frame(1));
+    EXPECT_EQ(signals.WaitUntil(CStreamSignals::Frame(0) | CStreamSignals::Frame(1), past),
+              CStreamSignals::Frame(1))
+        << "a set signal is seen also after the deadline";
+    EXPECT_EQ(signals.WaitUntil(CStreamSignals::Frame(0), past), 0u);
+    ASSERT_TRUE(signals.Take(CStreamSignals::Free(0), CStreamSignals::kStop));
+    EXPECT_EQ(signals.Test(CStreamSignals::kAll), CStreamSignals::Frame(1)) << "taking resets the signal";
+
+    // The stop wins over the signal and leaves it set.
+    signals.Set(CStreamSignals::Free(1) | CStreamSignals::kStop);
+    EXPECT_FALSE(signals.Take(CStreamSignals::Free(1), CStreamSignals::kStop));
+    EXPECT_NE(signals.Test(CStreamSignals::Free(1)), 0u);
+    signals.Reset(CStreamSignals::kAll);
+
+    // A waiting thread wakes on the signal it waits for, and a poke ends a wait with nothing set.
+    std::thread taker([&] { EXPECT_TRUE(signals.Take(CStreamSignals::Proceed(1), CStreamSignals::kStop)); });
+    signals.Set(CStreamSignals::Proceed(0));  // not the one it waits for
+    signals.Set(CStreamSignals::Proceed(1));
+    taker.join();
+    EXPECT_EQ(signals.Test(CStreamSignals::kAll), CStreamSignals::Proceed(0));
+    uint64_t pokes = signals.Pokes();
+    CStreamSignals::Bits got = 1;
+    std::thread waiter([&] {
+        got = signals.WaitUntil(CStreamSignals::Frame(0),
+                                CStreamSignals::Clock::now() + std::chrono::hours(1), pokes);
+    });
+    signals.Poke();
+    waiter.join();
+    EXPECT_EQ(got, 0u);
+    EXPECT_EQ(pokes, 1u);
 }
 
 // ---- the simulated camera's frames ------------------------------------------------------------

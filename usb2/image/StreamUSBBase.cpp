@@ -1,8 +1,8 @@
 #include "usb2/image/StreamUSBBase.h"
 
+#include <chrono>
 #include <cstring>
 
-#include "platform/Clock.h"
 #include "system/ParamCall.h"
 #include "system/ParamCopy.h"
 #include "usb2/image/ColorType.h"
@@ -16,6 +16,7 @@ using Lumora::GC_ERR_NOT_AVAILABLE;
 using Lumora::GC_ERR_TIMEOUT;
 using Platform::Event;
 using namespace Usb2Image;
+using Signals = CStreamSignals;
 
 namespace {
 
@@ -105,24 +106,19 @@ std::string CStreamUSBBase::DeviceText(uint64_t address, bool cached) {
 // ---- the worker -----------------------------------------------------------------------------
 
 void CStreamUSBBase::WakeEverything() {
-    stopEvent_.Set();
-    for (FrameSlot& slot : slots_) {
-        slot.proceedEvent.Set();
-        slot.frameEvent.Set();
-        slot.freeEvent.Set();
-    }
+    signals_.Set(Signals::kAll);
+}
+
+Signals::Clock::time_point CStreamUSBBase::ImageDeadline(Signals::Clock::time_point start) const {
+    return start + std::chrono::milliseconds(imageTimeout_.load());
 }
 
 void CStreamUSBBase::StartThread() {
     currentSlot_ = 0;
-    slots_[0].proceedEvent.Reset();
-    slots_[1].proceedEvent.Set();
-    slots_[0].freeEvent.Set();
-    slots_[1].freeEvent.Set();
-    slots_[0].frameEvent.Reset();
-    slots_[1].frameEvent.Reset();
+    // The worker reads slot 0 first; both slots are free.
+    signals_.Reset(Signals::kAll);
+    signals_.Set(Signals::Proceed(1) | Signals::Free(0) | Signals::Free(1));
     for (FrameSlot& slot : slots_) slot.readStatus.store(0);
-    stopEvent_.Reset();
     threadEnded_.Reset();
     threadState_.store(0);
     thread_ = std::thread(BulkThreadProc, this);
@@ -147,36 +143,30 @@ void CStreamUSBBase::StopThread() {
 int CStreamUSBBase::BulkThreadProc(CStreamUSBBase* stream) {
     CStreamUSBBase& s = *stream;
     s.threadState_.store(kThreadRunning);
-    auto stopped = [&s] { return s.stopEvent_.IsSet(); };
-    auto waitAndReset = [&](Event& event) {
-        event.Wait(Event::kInfinite);
-        if (stopped()) return false;
-        event.Reset();
-        return true;
-    };
-    auto readSlot = [&](FrameSlot& slot, uint32_t length) {
+    Signals& signals = s.signals_;
+    auto stopped = [&s] { return s.Stopped(); };
+    // Before reading into slot n the worker waits for the other slot's proceed signal (its read
+    // succeeded or was recovered) and for slot n's free signal (the host has taken its frame).
+    auto readSlot = [&](int n, uint32_t length) {
+        if (!signals.Take(Signals::Proceed(1 - n), Signals::kStop) ||
+            !signals.Take(Signals::Free(n), Signals::kStop))
+            return false;
+        FrameSlot& slot = s.slots_[n];
         const int status = s.bulkChannel_.BulkRead(slot.buffer.get(), length);
         slot.readStatus.store(status);
-        if (status == kEzusbOk) slot.proceedEvent.Set();
-        slot.frameEvent.Set();
+        signals.Set(status == kEzusbOk ? Signals::Proceed(n) | Signals::Frame(n) : Signals::Frame(n));
+        return !stopped();
     };
 
     while (!stopped()) {
         const uint32_t enabled = s.DeviceValue(kAcqEnabled);
         s.acquisitionEnabled_.store(enabled);
         if (enabled == 1) break;
-        s.stopEvent_.Wait(kEnablePollMs);
+        signals.WaitUntil(Signals::kStop, Signals::Clock::now() + std::chrono::milliseconds(kEnablePollMs));
     }
     const uint32_t length = s.slots_[1].size;
-    FrameSlot& slot0 = s.slots_[0];
-    FrameSlot& slot1 = s.slots_[1];
-    while (!stopped()) {
-        if (!waitAndReset(slot1.proceedEvent) || !waitAndReset(slot0.freeEvent)) break;
-        readSlot(slot0, length);
-        if (stopped()) break;
-        if (!waitAndReset(slot0.proceedEvent) || !waitAndReset(slot1.freeEvent)) break;
-        readSlot(slot1, length);
-    }
+    int n = 0;
+    while (readSlot(n, length)) n = 1 - n;
     s.threadState_.store(0);
     s.threadEnded_.Set();
     return 0;
@@ -231,10 +221,8 @@ int CStreamUSBBase::Freeze(ACQ_STOP_FLAGS) {
             slot.buffer.reset();
             slot.size = 0;
             slot.readStatus.store(0);
-            slot.proceedEvent.Reset();
-            slot.frameEvent.Reset();
-            slot.freeEvent.Reset();
         }
+        signals_.Reset(Signals::kAll & ~Signals::kStop);
         currentSlot_ = 0;
         acquisitionEnabled_.store(0);
         int status = 0;
@@ -276,14 +264,15 @@ int CStreamUSBBase::GetImage(void* buffer, int32_t) {
 }
 
 int CStreamUSBBase::GetImageLocked(void* buffer) {
-    if (!Acquiring() || stopEvent_.IsSet()) return kImageStopped;
+    if (!Acquiring() || Stopped()) return kImageStopped;
     const int s = currentSlot_;
     FrameSlot& slot = slots_[s];
     // Bounded: a camera that never sends must not hold the host here for ever.
-    if (slot.frameEvent.Wait(imageTimeout_.load()) != Event::WaitResult::Signalled)
-        return static_cast<int>(GC_ERR_TIMEOUT);
-    if (stopEvent_.IsSet()) return kImageStopped;
-    slot.frameEvent.Reset();
+    const Signals::Bits got =
+        signals_.WaitUntil(Signals::Frame(s) | Signals::kStop, ImageDeadline(Signals::Clock::now()));
+    if (got == 0) return static_cast<int>(GC_ERR_TIMEOUT);
+    if ((got & Signals::kStop) != 0) return kImageStopped;
+    signals_.Reset(Signals::Frame(s));
 
     const int readStatus = slot.readStatus.load();
     int outcome;
@@ -296,7 +285,7 @@ int CStreamUSBBase::GetImageLocked(void* buffer) {
         }
         const unsigned converted = GetConvertImage(slot.buffer.get(), buffer, width_, height_, pixelFormat_);
         if (converted != 0) {
-            slot.freeEvent.Set();
+            signals_.Set(Signals::Free(s));
             currentSlot_ = 1 - s;
             // Without the Bayer library a colour frame cannot be converted: say so rather than
             // hand back an untouched buffer as a delivered frame.
@@ -309,13 +298,13 @@ int CStreamUSBBase::GetImageLocked(void* buffer) {
         outcome = kImageRestarted;
         if (bulkChannel_.AbortPipe() && SetDeviceParam(kAcquisitionRestart, 0) >= 0 &&
             SetDeviceParam(kAcquisitionRestart, 1) >= 0) {
-            slot.proceedEvent.Set();
+            signals_.Set(Signals::Proceed(s));
             outcome = kImageFailed;
         }
     } else {
         outcome = readStatus;
     }
-    slot.freeEvent.Set();
+    signals_.Set(Signals::Free(s));
     currentSlot_ = 1 - s;
     if (outcome == 0) {
         frameCount_.fetch_add(1);
@@ -346,14 +335,16 @@ unsigned CStreamUSBBase::GetConvertImage(const void* source, void* destination, 
 bool CStreamUSBBase::IsGetNewImage() {
     std::lock_guard<std::mutex> guard(hostLock_);
     if (!Acquiring()) return false;
-    FrameSlot& slot = slots_[currentSlot_];
-    const uint64_t start = Platform::TickMs();
-    if (stopEvent_.IsSet()) return false;
+    const Signals::Bits frame = Signals::Frame(currentSlot_);
+    const auto start = Signals::Clock::now();
+    uint64_t pokes = signals_.Pokes();
+    if (Stopped()) return false;
     for (;;) {
-        // The time-out is read on every round, so that a new one applies at once.
-        if (slot.frameEvent.Wait(1) == Event::WaitResult::Signalled) return !stopEvent_.IsSet();
-        if (Platform::TickMs() - start > imageTimeout_.load()) return false;
-        if (stopEvent_.IsSet()) return false;
+        // SetParam 2 pokes the wait, so that a new time-out applies at once.
+        const auto deadline = ImageDeadline(start);
+        const Signals::Bits got = signals_.WaitUntil(frame | Signals::kStop, deadline, pokes);
+        if (got != 0) return got == frame;
+        if (Signals::Clock::now() >= deadline) return false;
     }
 }
 
@@ -363,6 +354,7 @@ int CStreamUSBBase::SetParam(Lumora::u64 id, void* buffer, Lumora::u64& size) {
         uint32_t timeout = imageTimeout_.load();
         CopyParamIn(&timeout, sizeof timeout, buffer, &size);
         imageTimeout_.store(timeout);
+        signals_.Poke();
         return 0;
     });
 }

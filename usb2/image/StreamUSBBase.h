@@ -12,11 +12,14 @@
 // stream lost its frame boundaries: the stream then stops the camera and its worker, reopens the
 // pipe and starts both again (resynchronisation), and GetImage answers -3.
 //
-// The slot handshake, per slot: the worker waits for the slot's free event, reads into the slot,
-// sets its proceed event when the read succeeded and its frame event in any case; before it goes
-// on to the other slot it waits for this slot's proceed event. A failed read therefore holds the
+// The slot handshake, per slot: the worker waits for the slot's free signal, reads into the slot,
+// sets its proceed signal when the read succeeded and its frame signal in any case; before it goes
+// on to the other slot it waits for this slot's proceed signal. A failed read therefore holds the
 // worker until GetImage has dealt with the failure (a stalled pipe, -2, is recovered by a pipe
-// abort and a raw restart of the camera) or until Freeze.
+// abort and a raw restart of the camera) or until Freeze. So the worker reads the next frame into
+// one slot while the host converts the other, and a hand-over costs a wake-up only when one side
+// has caught up with the other: the signals (StreamSignals.h) notify only waiting threads, and
+// nothing polls once the camera streams.
 //
 // GetImage results: 0 a frame was delivered (or dropped by the conversion, then not counted);
 // -1 the stream is stopped; -2 the frame's read failed; -3 the stream was resynchronised or its
@@ -40,6 +43,7 @@
 #include "platform/Event.h"
 #include "usb2/Ezusb.h"
 #include "usb2/image/ImageProcessor.h"
+#include "usb2/image/StreamSignals.h"
 
 namespace Kovon {
 
@@ -99,9 +103,6 @@ public:
 
 private:
     struct FrameSlot {
-        Platform::Event proceedEvent;
-        Platform::Event frameEvent;
-        Platform::Event freeEvent;
         std::unique_ptr<uint8_t[]> buffer;
         uint32_t size = 0;
         std::atomic<int> readStatus{0};
@@ -112,8 +113,12 @@ private:
     unsigned RestoreImage();
     int GetImageLocked(void* buffer);
 
-    // Setting every slot event and the stop event wakes each wait of the worker.
+    // Setting every slot signal and the stop signal wakes each wait of the worker and the host.
     void WakeEverything();
+    // The deadline of a wait for a frame that began at 'start', with the present image time-out.
+    Usb2Image::CStreamSignals::Clock::time_point ImageDeadline(
+        Usb2Image::CStreamSignals::Clock::time_point start) const;
+    bool Stopped() const { return signals_.Test(Usb2Image::CStreamSignals::kStop) != 0; }
     // Starts the worker with the slots set up for the first read into slot 0.
     void StartThread();
     // Wakes the worker, cuts a pending read short with pipe aborts until it has left, joins it.
@@ -136,7 +141,7 @@ private:
     std::mutex hostLock_;  // serialises Acquire, Freeze, GetImage and the wait of GetParam 3
     std::thread thread_;
     std::atomic<bool> workerAlive_{false};  // thread_ holds a worker (read without the lock)
-    Platform::Event stopEvent_;
+    Usb2Image::CStreamSignals signals_;     // the slot signals and the stop signal
     Platform::Event threadEnded_;
     std::atomic<uint32_t> threadState_{0};
     std::atomic<uint32_t> acquisitionEnabled_{0};
