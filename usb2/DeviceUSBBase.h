@@ -160,6 +160,8 @@ private:
     int GetSizeLimit(uint64_t address, void* buffer, Lumora::u64& size);
     int GetExposureTimeMax(void* buffer, Lumora::u64& size);
     int GetFrameRateMax(void* buffer, Lumora::u64& size);
+    // Copies out the identification text the map holds at 'address'; false for any other address.
+    bool CopyMapText(uint64_t address, void* buffer, Lumora::u64& size) const;
     // Reads 'reg' until it reads 0, at most kIdlePollReads times; false when it never did or a
     // read failed.
     bool WaitUntilIdle(uint16_t reg);
