@@ -125,8 +125,7 @@ CDeviceGigEBase::CDeviceGigEBase() {
 CDeviceGigEBase::CDeviceGigEBase(INewSystem* system, INewInterface* parentInterface, GigEDeviceTexts texts,
                                  const Pelion::ConnectionRecord& connection, const Pelion::CameraRecord& discovery,
                                  uint8_t cameraIndex, int32_t accessValue)
-    : system_(system),
-      interface_(parentInterface),
+    : CDeviceBase(system, parentInterface),
       connection_(connection),
       discovery_(discovery),
       cameraIndex_(cameraIndex),
@@ -134,13 +133,7 @@ CDeviceGigEBase::CDeviceGigEBase(INewSystem* system, INewInterface* parentInterf
       texts_(std::move(texts)) {}
 
 CDeviceGigEBase::~CDeviceGigEBase() {
-    for (INewStream* info : streamList_) delete info;
-    streamList_.clear();
-    while (!addList_.empty()) {
-        INewStream* first = addList_.front();
-        first->Release();  // the stream unlinks itself through ReleaseChild
-        if (!addList_.empty() && addList_.front() == first) addList_.erase(addList_.begin());
-    }
+    ReleaseStreams();
     CloseDriver();
     CloseCamera();
     if (interface_ != nullptr) interface_->ReleaseChild(static_cast<IDevice*>(this));
@@ -149,17 +142,9 @@ CDeviceGigEBase::~CDeviceGigEBase() {
 
 // Opening and closing.
 
-bool CDeviceGigEBase::Create_Mutex() {
-    // A name that cannot be taken for any reason counts as taken: two objects must never both
-    // believe they hold the camera.
-    mutexAlreadyExisted_ = mutex_.Create(texts_.deviceName) != Platform::NamedMutex::Result::Created;
-    return true;
-}
+bool CDeviceGigEBase::Create_Mutex() { return CreateNamedMutex(texts_.deviceName); }
 
-bool CDeviceGigEBase::Release_Mutex() {
-    mutex_.Close();
-    return true;
-}
+bool CDeviceGigEBase::Release_Mutex() { return CloseNamedMutex(); }
 
 void CDeviceGigEBase::CloseCamera() {
     if (!connected_) return;
@@ -170,11 +155,7 @@ void CDeviceGigEBase::CloseCamera() {
 }
 
 int CDeviceGigEBase::OpenDriver() {
-    Create_Mutex();
-    if (mutexAlreadyExisted_) {
-        Release_Mutex();
-        return GC_ERR_ERROR;
-    }
+    if (!ClaimCamera()) return GC_ERR_ERROR;
     descriptionUrl_.clear();
     const Pelion::Status opened = Pelion::OpenCamera(cameraIndex_, &connection_, 0, 0, 1);
     if (opened == St::AccessRefused) return kOpenRefused;
@@ -285,8 +266,6 @@ int CDeviceGigEBase::CopyMemoryOut(uint32_t address, uint32_t length, void* buff
     CopyParamBytes(buffer, &size, area, length);
     return 0;
 }
-
-INewStream* CDeviceGigEBase::FirstOpenStream() const { return addList_.empty() ? nullptr : addList_.front(); }
 
 // Parameters.
 
@@ -552,85 +531,9 @@ void CDeviceGigEBase::EventCallBack(int eventId, int channel, unsigned char* dat
                   static_cast<unsigned>(blockId), callbackContext_);
 }
 
-// Tree.
+// Streams.
 
-unsigned CDeviceGigEBase::Release() {
-    delete this;
-    return 0;
-}
-
-unsigned CDeviceGigEBase::Share() { return 0; }
-
-void CDeviceGigEBase::ReleaseChild(void* child) { RemoveFirst(addList_, child); }
-
-void CDeviceGigEBase::UpdateStreamList() {
-    // One stream, "DS0": a listed one stays, a missing one is added.
-    auto fresh = std::make_unique<CStreamGigEBase>();
-    if (FindStream(streamList_, CStreamGigEBase::kName) == nullptr) streamList_.push_back(fresh.release());
-    streamListBuilt_ = true;
-}
-
-INewStream* CDeviceGigEBase::FindStream(const std::vector<INewStream*>& list, const std::string& name) const {
-    return FindByName(list, name.c_str(), [](INewStream* stream) { return StreamText(stream, 0); });
-}
-
-std::string CDeviceGigEBase::StreamName(unsigned index) {
-    if (!streamListBuilt_) UpdateStreamList();
-    if (index >= streamList_.size()) return std::string();
-    return StreamText(streamList_[index], 0);
-}
-
-int CDeviceGigEBase::GetNumStreams(unsigned& count) {
-    return GuardedCall([&] {
-        UpdateStreamList();
-        count = static_cast<unsigned>(streamList_.size());
-        return 0;
-    });
-}
-
-int CDeviceGigEBase::GetStreamName(unsigned index, char* buffer, Lumora::u64& size) {
-    return GuardedCall([&] {
-        if (!streamListBuilt_) UpdateStreamList();
-        if (index >= streamList_.size()) return static_cast<int>(GC_ERR_INVALID_PARAMETER);
-        return streamList_[index]->GetParam(0, buffer, size);
-    });
-}
-
-int CDeviceGigEBase::GetStream(unsigned index, Lumora::IStream*& out) {
-    return GuardedCall([&] {
-        const std::string name = StreamName(index);
-        INewStream* found = name.empty() ? nullptr : FindStream(addList_, name);
-        if (found == nullptr && !name.empty()) found = FindStream(streamList_, name);
-        INewStream* copy = found != nullptr ? CopyObjectForInfo(found) : nullptr;
-        out = copy;
-        return copy != nullptr ? 0 : static_cast<int>(GC_ERR_INVALID_PARAMETER);
-    });
-}
-
-int CDeviceGigEBase::OpenStream(unsigned index, Lumora::IStream*& out) {
-    return GuardedCall([&] {
-        const std::string name = StreamName(index);
-        if (name.empty()) {
-            out = nullptr;
-            return static_cast<int>(GC_ERR_INVALID_PARAMETER);
-        }
-        if (INewStream* open = FindStream(addList_, name)) {
-            INewStream* copy = CopyObjectForInfo(open);
-            out = copy;
-            return copy != nullptr ? 0 : static_cast<int>(GC_ERR_INVALID_PARAMETER);
-        }
-        INewStream* info = FindStream(streamList_, name);
-        if (info == nullptr) {
-            out = nullptr;
-            return static_cast<int>(GC_ERR_INVALID_PARAMETER);
-        }
-        INewStream* opened = CreateObjectForAddList(info);
-        if (opened == nullptr) return static_cast<int>(GC_ERR_ACCESS_DENIED);
-        addList_.push_back(opened);
-        out = opened;
-        return 0;
-    });
-}
+void CDeviceGigEBase::UpdateStreamList() { MergeStream(std::make_unique<CStreamGigEBase>()); }
 
 INewStream* CDeviceGigEBase::CreateObjectForAddList(INewStream* info) {
     if (info == nullptr || StreamText(info, 0) != CStreamGigEBase::kName) return nullptr;

@@ -19,11 +19,11 @@
 #include "Lumora/Lumora.h"
 #include "gige/GigEIdentity.h"
 #include "gige/pelion/Records.h"
-#include "platform/NamedMutex.h"
+#include "system/DeviceBase.h"
 
 namespace Kovon {
 
-class KOVON_API CDeviceGigEBase : public Lumora::INewDevice {
+class KOVON_API CDeviceGigEBase : public CDeviceBase<CDeviceGigEBase> {
 public:
     // The refusal OpenDriver reports when another host controls the camera.
     static constexpr int kOpenRefused = -10001;
@@ -38,11 +38,7 @@ public:
     CDeviceGigEBase& operator=(const CDeviceGigEBase&) = delete;
     ~CDeviceGigEBase() override;
 
-    // IDevice.
-    int GetNumStreams(unsigned& count) override;
-    int GetStreamName(unsigned index, char* buffer, Lumora::u64& size) override;
-    int GetStream(unsigned index, Lumora::IStream*& out) override;
-    int OpenStream(unsigned index, Lumora::IStream*& out) override;
+    // IDevice; the stream operations, Release, Share and ReleaseChild are CDeviceBase's.
     int SetParam(Lumora::u64 id, void* buffer, Lumora::u64& size) override;
     int GetParam(Lumora::u64 id, void* buffer, Lumora::u64& size) override;
     int SetValue(Lumora::u64 id, void* buffer, Lumora::u64& size) override;
@@ -50,9 +46,6 @@ public:
     int GetInfo(Lumora::u64 id, void* buffer, Lumora::u64& size) override;
     // A null callback changes nothing; otherwise it replaces the registered one.
     int RegisterEventCallBack(Lumora::EventCallBack callback, void* context) override;
-    unsigned Release() override;
-    unsigned Share() override;
-    void ReleaseChild(void* child) override;
 
     // Slots after the host interface, in this order.
     virtual void EventCallBack(int eventId, int channel, unsigned char* data, unsigned long size,
@@ -81,16 +74,8 @@ private:
     int GetDeviceParam(uint32_t id, void* buffer, Lumora::u64& size);
     int SetDeviceParam(uint32_t id, void* buffer, Lumora::u64& size);
     int CopyMemoryOut(uint32_t address, uint32_t length, void* buffer, Lumora::u64& size);
-    Lumora::INewStream* FirstOpenStream() const;
-    std::string StreamName(unsigned index);
-    Lumora::INewStream* FindStream(const std::vector<Lumora::INewStream*>& list, const std::string& name) const;
     void CloseCamera();
 
-    Lumora::INewSystem* system_ = nullptr;
-    Lumora::INewInterface* interface_ = nullptr;
-    bool streamListBuilt_ = false;
-    std::vector<Lumora::INewStream*> streamList_;
-    std::vector<Lumora::INewStream*> addList_;
     Pelion::ConnectionRecord connection_{};
     Pelion::CameraRecord discovery_{};
     uint8_t cameraIndex_ = 0;
@@ -98,8 +83,6 @@ private:
     bool cameraOpen_ = false;
     bool eventChannelOpen_ = false;
     int32_t accessValue_ = 1;
-    Platform::NamedMutex mutex_;
-    bool mutexAlreadyExisted_ = false;
     uint8_t mode_ = 1;
     uint16_t longCommandResult_ = 0;
     uint32_t lastA000_ = 1;

@@ -105,42 +105,17 @@ int CInterfaceGigE::UpdateDeviceList(unsigned timeoutMs) {
     std::lock_guard<std::recursive_mutex> guard(lock_);
     auto buffer = std::make_unique<Pelion::DiscoveryBuffer>();
     std::memset(buffer.get(), 0, sizeof *buffer);
-    if (Pelion::Discover(buffer.get(), 0, timeoutMs, 1) != Pelion::St::Ok) {
-        DeleteDeviceList();
-        deviceListBuilt_ = true;
-        UpdateForceIpLock();
-        return 0;
-    }
-
     std::vector<INewDevice*> fresh;
-    const uint32_t count = std::min<uint32_t>(buffer->count, Pelion::kMaxDiscoveredCameras);
-    for (uint32_t i = 0; i < count; ++i) {
-        const Pelion::CameraRecord& record = buffer->records[i];
-        fresh.push_back(new CDeviceGigEBase(nullptr, nullptr, IdentityFromRecord(record), ConnectionFromRecord(record),
-                                            record, static_cast<uint8_t>(i), AccessValue(record.accessCode)));
-    }
-
-    std::vector<INewDevice*> old;
-    old.swap(deviceList_);
-    std::vector<std::string> freshNames;
-    for (INewDevice* device : fresh) freshNames.push_back(DeviceInfoText(device, 1, kMergeTextSize));
-    for (auto o = old.begin(); o != old.end();) {
-        const std::string name = DeviceInfoText(*o, 1, kMergeTextSize);
-        size_t partner = 0;
-        while (partner < fresh.size() && freshNames[partner] != name) ++partner;
-        if (partner == fresh.size()) {
-            ++o;
-            continue;
+    if (Pelion::Discover(buffer.get(), 0, timeoutMs, 1) == Pelion::St::Ok) {
+        const uint32_t count = std::min<uint32_t>(buffer->count, Pelion::kMaxDiscoveredCameras);
+        for (uint32_t i = 0; i < count; ++i) {
+            const Pelion::CameraRecord& record = buffer->records[i];
+            fresh.push_back(new CDeviceGigEBase(nullptr, nullptr, IdentityFromRecord(record),
+                                                ConnectionFromRecord(record), record, static_cast<uint8_t>(i),
+                                                AccessValue(record.accessCode)));
         }
-        deviceList_.push_back(fresh[partner]);
-        fresh.erase(fresh.begin() + static_cast<std::ptrdiff_t>(partner));
-        freshNames.erase(freshNames.begin() + static_cast<std::ptrdiff_t>(partner));
-        delete *o;
-        o = old.erase(o);
     }
-    deviceList_.insert(deviceList_.end(), fresh.begin(), fresh.end());
-    for (INewDevice* gone : old) delete gone;
-    deviceListBuilt_ = true;
+    MergeDeviceList(std::move(fresh));
     UpdateForceIpLock();
     return 0;
 }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "Lumora/Lumora.h"
+#include "system/TreeText.h"
 
 namespace Kovon {
 
@@ -65,6 +66,15 @@ protected:
     static Lumora::INewDevice* FindDevice(const std::vector<Lumora::INewDevice*>& list, const char* name,
                                           size_t capacity = 512);
     void DeleteDeviceList();
+    // UpdateDeviceList's merge of what discovery found into the info list: a listed device whose
+    // key 'fresh' holds again keeps its place and takes the fresh info object, the other fresh
+    // ones follow in discovery order, and listed devices not found again are deleted. Each key
+    // is read once. The list counts as built. By default the key is the device name.
+    template <typename KeyOf>
+    void MergeDeviceList(std::vector<Lumora::INewDevice*> fresh, KeyOf keyOf);
+    void MergeDeviceList(std::vector<Lumora::INewDevice*> fresh) { MergeDeviceList(std::move(fresh), &MergeName); }
+    // The device name, read into a 256-byte buffer.
+    static std::string MergeName(Lumora::INewDevice* device) { return DeviceInfoText(device, 1, 256); }
     // Deletes the info list and releases every opened device. Each concrete interface calls it
     // from its own destructor, so that the unlink hooks of that class still run; the base
     // destructor calls it again, when there is nothing left to do.
@@ -78,5 +88,30 @@ private:
     std::string description_;
     std::string transportLayerType_;
 };
+
+template <typename KeyOf>
+void CInterfaceBase::MergeDeviceList(std::vector<Lumora::INewDevice*> fresh, KeyOf keyOf) {
+    std::vector<Lumora::INewDevice*> old;
+    old.swap(deviceList_);
+    std::vector<decltype(keyOf(nullptr))> freshKeys;
+    for (Lumora::INewDevice* device : fresh) freshKeys.push_back(keyOf(device));
+    for (auto o = old.begin(); o != old.end();) {
+        const auto key = keyOf(*o);
+        size_t partner = 0;
+        while (partner < fresh.size() && freshKeys[partner] != key) ++partner;
+        if (partner == fresh.size()) {
+            ++o;
+            continue;
+        }
+        deviceList_.push_back(fresh[partner]);
+        fresh.erase(fresh.begin() + static_cast<std::ptrdiff_t>(partner));
+        freshKeys.erase(freshKeys.begin() + static_cast<std::ptrdiff_t>(partner));
+        delete *o;
+        o = old.erase(o);
+    }
+    deviceList_.insert(deviceList_.end(), fresh.begin(), fresh.end());
+    for (Lumora::INewDevice* gone : old) delete gone;
+    deviceListBuilt_ = true;
+}
 
 }  // namespace Kovon

@@ -75,27 +75,10 @@ CDeviceU3VBase::CDeviceU3VBase() {
 
 CDeviceU3VBase::CDeviceU3VBase(Lumora::INewSystem* system, Lumora::INewInterface* parentInterface,
                                const U3vDeviceTexts& texts, int accessCode)
-    : system_(system), interface_(parentInterface), accessCode_(accessCode), texts_(texts) {}
+    : CDeviceBase(system, parentInterface), accessCode_(accessCode), texts_(texts) {}
 
 CDeviceU3VBase::~CDeviceU3VBase() {
-    {
-        std::lock_guard<std::recursive_mutex> guard(streamsLock_);
-        for (INewStream* info : streamList_) delete info;
-        streamList_.clear();
-    }
-    // Streams are released without streamsLock_ held: a stream stops its worker under its own
-    // locks, and those are never taken inside streamsLock_.
-    for (;;) {
-        INewStream* first = nullptr;
-        {
-            std::lock_guard<std::recursive_mutex> guard(streamsLock_);
-            if (addList_.empty()) break;
-            first = addList_.front();
-        }
-        first->Release();  // the stream unlinks itself through ReleaseChild
-        std::lock_guard<std::recursive_mutex> guard(streamsLock_);
-        if (!addList_.empty() && addList_.front() == first) addList_.erase(addList_.begin());
-    }
+    ReleaseStreams();
     CloseDriver();
     if (interface_ != nullptr) interface_->ReleaseChild(static_cast<Lumora::IDevice*>(this));
     xml_.clear();
@@ -105,24 +88,15 @@ CDeviceU3VBase::~CDeviceU3VBase() {
 // ---- opening and closing --------------------------------------------------------------------
 
 bool CDeviceU3VBase::Create_Mutex() {
-    // A name that cannot be taken for any reason counts as taken: two objects must never both
-    // believe they hold the camera.
-    mutexAlreadyExisted_ = mutex_.Create(texts_.serialText) != Platform::NamedMutex::Result::Created;
-    return true;
+    return CreateNamedMutex(texts_.serialText);
 }
 
 bool CDeviceU3VBase::Release_Mutex() {
-    mutex_.Close();
-    return true;
+    return CloseNamedMutex();
 }
 
 int CDeviceU3VBase::OpenDriver() {
-    if (driverOpen_) return GC_ERR_ERROR;
-    Create_Mutex();
-    if (mutexAlreadyExisted_) {
-        Release_Mutex();
-        return GC_ERR_ERROR;
-    }
+    if (driverOpen_ || !ClaimCamera()) return GC_ERR_ERROR;
     T::U3V_DEVICE_INFORMATION record;
     std::memset(&record, 0, sizeof record);
     uint16_t r = T::U3V_OpenDevice(texts_.devicePath.c_str(), &deviceHandle_, 0, 0, &record);
@@ -234,7 +208,7 @@ int CDeviceU3VBase::ReadPayloadSize(void* buffer, Lumora::u64& size) {
     if (status != 0) return status;
     CopyParamBytes(buffer, &size, bytes, sizeof bytes);
     std::lock_guard<std::recursive_mutex> guard(streamsLock_);
-    INewStream* stream = OpenedStream();
+    INewStream* stream = FirstOpenStream();
     if (stream == nullptr) return 0;
     // The stream's frame buffers share one budget. A payload of 0 gives a count of 0, which the
     // library refuses; a payload beyond the budget still gets one buffer.
@@ -253,10 +227,6 @@ int CDeviceU3VBase::WriteIn(uint64_t address, size_t maxBytes, size_t writeBytes
     CopyParamIn(bytes, maxBytes, buffer, &size);
     const size_t n = writeBytes != 0 ? writeBytes : static_cast<size_t>(size);
     return WriteMemory(address, bytes, static_cast<uint16_t>(n));
-}
-
-INewStream* CDeviceU3VBase::OpenedStream() {
-    return addList_.empty() ? nullptr : addList_.front();
 }
 
 int CDeviceU3VBase::GetParam(Lumora::u64 id, void* buffer, Lumora::u64& size) {
@@ -287,7 +257,7 @@ int CDeviceU3VBase::GetParam(Lumora::u64 id, void* buffer, Lumora::u64& size) {
             case kAcceptFaultyFramesId:
             case kBufferCountId: {
                 std::lock_guard<std::recursive_mutex> guard(streamsLock_);
-                INewStream* stream = OpenedStream();
+                INewStream* stream = FirstOpenStream();
                 if (stream == nullptr) return GC_ERR_ACCESS_DENIED;
                 const Lumora::u64 streamId = id == kStreamTimeoutId        ? 4100
                                              : id == kAcceptFaultyFramesId ? 4096
@@ -301,7 +271,7 @@ int CDeviceU3VBase::GetParam(Lumora::u64 id, void* buffer, Lumora::u64& size) {
             }
             case kStreamIdleId: {
                 std::lock_guard<std::recursive_mutex> guard(streamsLock_);
-                const uint32_t value = OpenedStream() == nullptr ? 1 : (streamState_.load() == 1 ? 1 : 0);
+                const uint32_t value = FirstOpenStream() == nullptr ? 1 : (streamState_.load() == 1 ? 1 : 0);
                 CopyParamBytes(buffer, &size, &value, sizeof value);
                 return 0;
             }
@@ -356,7 +326,7 @@ int CDeviceU3VBase::SetParam(Lumora::u64 id, void* buffer, Lumora::u64& size) {
             case kBufferCountId: {
                 if (size > 4) return GC_ERR_INVALID_PARAMETER;
                 std::lock_guard<std::recursive_mutex> guard(streamsLock_);
-                INewStream* stream = OpenedStream();
+                INewStream* stream = FirstOpenStream();
                 if (stream == nullptr) return GC_ERR_ACCESS_DENIED;
                 const Lumora::u64 streamId = id == kStreamTimeoutId        ? 4100
                                              : id == kAcceptFaultyFramesId ? 4096
@@ -457,92 +427,8 @@ void CDeviceU3VBase::EventCallBack(int event, int value, unsigned char* data, un
 
 // ---- tree -----------------------------------------------------------------------------------
 
-unsigned CDeviceU3VBase::Release() {
-    delete this;
-    return 0;
-}
-
-unsigned CDeviceU3VBase::Share() {
-    return 0;
-}
-
-void CDeviceU3VBase::ReleaseChild(void* child) {
-    std::lock_guard<std::recursive_mutex> guard(streamsLock_);
-    RemoveFirst(addList_, child);
-}
-
 void CDeviceU3VBase::UpdateStreamList() {
-    std::lock_guard<std::recursive_mutex> guard(streamsLock_);
-    // The camera has one stream; an entry that is already listed stays, a missing one is added.
-    if (FindStream(streamList_, CStreamU3VBase::kName) == nullptr)
-        streamList_.push_back(new CStreamU3VBase(nullptr, nullptr, nullptr, deviceHandle_, controlHandle_));
-    streamListBuilt_ = true;
-}
-
-INewStream* CDeviceU3VBase::FindStream(const std::vector<INewStream*>& list, const std::string& name) const {
-    return FindByName(list, name.c_str(), [](INewStream* stream) { return StreamText(stream, 0); });
-}
-
-std::string CDeviceU3VBase::StreamName(unsigned index) {
-    if (!streamListBuilt_) UpdateStreamList();
-    if (index >= streamList_.size()) return std::string();
-    return StreamText(streamList_[index], 0);
-}
-
-int CDeviceU3VBase::GetNumStreams(unsigned& count) {
-    return GuardedCall([&] {
-        std::lock_guard<std::recursive_mutex> guard(streamsLock_);
-        UpdateStreamList();
-        count = static_cast<unsigned>(streamList_.size());
-        return 0;
-    });
-}
-
-int CDeviceU3VBase::GetStreamName(unsigned index, char* buffer, Lumora::u64& size) {
-    return GuardedCall([&] {
-        std::lock_guard<std::recursive_mutex> guard(streamsLock_);
-        if (!streamListBuilt_) UpdateStreamList();
-        if (index >= streamList_.size()) return static_cast<int>(GC_ERR_INVALID_PARAMETER);
-        return streamList_[index]->GetParam(0, buffer, size);
-    });
-}
-
-int CDeviceU3VBase::GetStream(unsigned index, Lumora::IStream*& out) {
-    return GuardedCall([&] {
-        std::lock_guard<std::recursive_mutex> guard(streamsLock_);
-        const std::string name = StreamName(index);
-        INewStream* found = name.empty() ? nullptr : FindStream(addList_, name);
-        if (found == nullptr && !name.empty()) found = FindStream(streamList_, name);
-        INewStream* copy = found != nullptr ? CopyObjectForInfo(found) : nullptr;
-        out = copy;
-        return copy != nullptr ? 0 : static_cast<int>(GC_ERR_INVALID_PARAMETER);
-    });
-}
-
-int CDeviceU3VBase::OpenStream(unsigned index, Lumora::IStream*& out) {
-    return GuardedCall([&] {
-        std::lock_guard<std::recursive_mutex> guard(streamsLock_);
-        const std::string name = StreamName(index);
-        if (name.empty()) {
-            out = nullptr;
-            return static_cast<int>(GC_ERR_INVALID_PARAMETER);
-        }
-        if (INewStream* open = FindStream(addList_, name)) {
-            INewStream* copy = CopyObjectForInfo(open);
-            out = copy;
-            return copy != nullptr ? 0 : static_cast<int>(GC_ERR_INVALID_PARAMETER);
-        }
-        INewStream* info = FindStream(streamList_, name);
-        if (info == nullptr) {
-            out = nullptr;
-            return static_cast<int>(GC_ERR_INVALID_PARAMETER);
-        }
-        INewStream* opened = CreateObjectForAddList(info);
-        if (opened == nullptr) return static_cast<int>(GC_ERR_ACCESS_DENIED);
-        addList_.push_back(opened);
-        out = opened;
-        return 0;
-    });
+    MergeStream(std::make_unique<CStreamU3VBase>(nullptr, nullptr, nullptr, deviceHandle_, controlHandle_));
 }
 
 INewStream* CDeviceU3VBase::CreateObjectForAddList(INewStream* info) {

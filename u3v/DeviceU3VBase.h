@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "Lumora/Lumora.h"
-#include "platform/NamedMutex.h"
+#include "system/DeviceBase.h"
 
 namespace Kovon {
 
@@ -32,7 +32,9 @@ extern const char* const kU3vVersionText;  // "4.7.0.0"
 extern const char* const kU3vVendorName;   // "Tarvek Co., LTD"
 extern const char* const kU3vVendorInfo;   // "TARVEK URL:" + the maker's web address
 
-class KOVON_API CDeviceU3VBase : public Lumora::INewDevice {
+// Parameter calls reach the opened stream while other threads open or release it: the stream
+// lists are guarded.
+class KOVON_API CDeviceU3VBase : public CDeviceBase<CDeviceU3VBase, std::recursive_mutex> {
 public:
     // Where the host reads the description file whole (GetParam) and the location text names it.
     static constexpr uint64_t kDescriptionAddress = 0x700;
@@ -56,21 +58,13 @@ public:
     CDeviceU3VBase& operator=(const CDeviceU3VBase&) = delete;
     ~CDeviceU3VBase() override;
 
-    // IDevice.
-    int GetNumStreams(unsigned& count) override;
-    int GetStreamName(unsigned index, char* buffer, Lumora::u64& size) override;
-    int GetStream(unsigned index, Lumora::IStream*& out) override;
-    int OpenStream(unsigned index, Lumora::IStream*& out) override;
+    // IDevice; the stream operations, Release, Share and ReleaseChild are CDeviceBase's.
     int SetParam(Lumora::u64 id, void* buffer, Lumora::u64& size) override;
     int GetParam(Lumora::u64 id, void* buffer, Lumora::u64& size) override;
     int SetValue(Lumora::u64 id, void* buffer, Lumora::u64& size) override;
     int GetValue(Lumora::u64 id, void* buffer, Lumora::u64& size) override;
     int GetInfo(Lumora::u64 id, void* buffer, Lumora::u64& size) override;
     int RegisterEventCallBack(Lumora::EventCallBack callback, void* context) override;
-    unsigned Release() override;
-    unsigned Share() override;
-    // ILink: an opened stream unlinks itself.
-    void ReleaseChild(void* child) override;
 
     // Slots after the host interface, in this order.
     virtual void EventCallBack(int event, int value, unsigned char* data, unsigned long low,
@@ -102,26 +96,13 @@ private:
     int ReadOut(uint64_t address, size_t count, void* buffer, Lumora::u64& size);
     int ReadPayloadSize(void* buffer, Lumora::u64& size);
     int WriteIn(uint64_t address, size_t maxBytes, size_t writeBytes, const void* buffer, Lumora::u64& size);
-    Lumora::INewStream* OpenedStream();
-    std::string StreamName(unsigned index);
-    Lumora::INewStream* FindStream(const std::vector<Lumora::INewStream*>& list,
-                                   const std::string& name) const;
     void CloseEventChannel();
 
     bool driverOpen_ = false;
     std::atomic<bool> connected_{false};
-    Lumora::INewSystem* system_ = nullptr;
-    Lumora::INewInterface* interface_ = nullptr;
-    bool streamListBuilt_ = false;
     void* deviceHandle_ = nullptr;
     void* controlHandle_ = nullptr;
     void* eventHandle_ = nullptr;  // guarded by eventLock_
-    // Guards the stream lists; taken before a stream's own locks, never while calling the parent.
-    std::recursive_mutex streamsLock_;
-    std::vector<Lumora::INewStream*> streamList_;
-    std::vector<Lumora::INewStream*> addList_;
-    Platform::NamedMutex mutex_;
-    bool mutexAlreadyExisted_ = false;
     uint32_t removalToken_ = 0;  // 0: no removal notice registered
     std::string instanceId_;
     std::atomic<uint32_t> streamState_{1};

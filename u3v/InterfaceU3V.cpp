@@ -10,7 +10,6 @@ namespace Kovon {
 namespace {
 
 constexpr size_t kTextBufferSize = 512;
-constexpr size_t kMergeTextSize = 256;
 constexpr int kRefusedByDeviceLevel = -10003;
 
 // A text field of a discovery record, bounded by the field even when it holds no NUL.
@@ -72,37 +71,12 @@ CInterfaceU3V::~CInterfaceU3V() {
 int CInterfaceU3V::UpdateDeviceList(unsigned /*timeoutMs*/) {
     std::lock_guard<std::recursive_mutex> guard(lock_);
     uint16_t count = 0;
-    if (Tessa::U3V_DiscoveryDevices(&count) != 0 || count == 0) {
-        DeleteDeviceList();
-        deviceListBuilt_ = true;
-        return 0;
-    }
     std::vector<Lumora::INewDevice*> fresh;
-    for (const U3vDiscoveredCamera& camera : ListU3vCameras(count, &Tessa::U3V_GetDeviceInfo))
-        fresh.push_back(new CDeviceU3VBase(nullptr, nullptr, camera.texts, camera.accessCode));
-
-    std::vector<Lumora::INewDevice*> old;
-    old.swap(deviceList_);
-    // Cameras that stayed keep their place; each name is read once.
-    std::vector<std::string> freshNames;
-    for (Lumora::INewDevice* device : fresh) freshNames.push_back(DeviceInfoText(device, 1, kMergeTextSize));
-    for (auto o = old.begin(); o != old.end();) {
-        const std::string name = DeviceInfoText(*o, 1, kMergeTextSize);
-        size_t partner = 0;
-        while (partner < fresh.size() && freshNames[partner] != name) ++partner;
-        if (partner == fresh.size()) {
-            ++o;
-            continue;
-        }
-        deviceList_.push_back(fresh[partner]);
-        fresh.erase(fresh.begin() + static_cast<std::ptrdiff_t>(partner));
-        freshNames.erase(freshNames.begin() + static_cast<std::ptrdiff_t>(partner));
-        delete *o;
-        o = old.erase(o);
+    if (Tessa::U3V_DiscoveryDevices(&count) == 0) {
+        for (const U3vDiscoveredCamera& camera : ListU3vCameras(count, &Tessa::U3V_GetDeviceInfo))
+            fresh.push_back(new CDeviceU3VBase(nullptr, nullptr, camera.texts, camera.accessCode));
     }
-    deviceList_.insert(deviceList_.end(), fresh.begin(), fresh.end());
-    for (Lumora::INewDevice* gone : old) delete gone;
-    deviceListBuilt_ = true;
+    MergeDeviceList(std::move(fresh));
     return 0;
 }
 

@@ -59,13 +59,7 @@ CDeviceUSBBase::CDeviceUSBBase(Lumora::INewSystem* system, Lumora::INewInterface
 }
 
 CDeviceUSBBase::~CDeviceUSBBase() {
-    for (INewStream* info : streamList_) delete info;
-    streamList_.clear();
-    while (!addList_.empty()) {
-        INewStream* first = addList_.front();
-        first->Release();  // the stream unlinks itself through ReleaseChild
-        if (!addList_.empty() && addList_.front() == first) addList_.erase(addList_.begin());
-    }
+    ReleaseStreams();
     CloseDriver();
     if (interface_ != nullptr) interface_->ReleaseChild(static_cast<Lumora::IDevice*>(this));
     description_.clear();
@@ -73,24 +67,15 @@ CDeviceUSBBase::~CDeviceUSBBase() {
 }
 
 bool CDeviceUSBBase::Create_Mutex() {
-    mutexAlreadyExisted_ = false;
-    // A name that cannot be taken for any reason counts as taken: two objects must never both
-    // believe they hold the camera.
-    mutexAlreadyExisted_ = mutex_.Create(texts_.deviceName) != Platform::NamedMutex::Result::Created;
-    return true;
+    return CreateNamedMutex(texts_.deviceName);
 }
 
 bool CDeviceUSBBase::Release_Mutex() {
-    mutex_.Close();
-    return true;
+    return CloseNamedMutex();
 }
 
 int CDeviceUSBBase::OpenDriver() {
-    Create_Mutex();
-    if (mutexAlreadyExisted_) {
-        Release_Mutex();
-        return GC_ERR_ERROR;
-    }
+    if (!ClaimCamera()) return GC_ERR_ERROR;
     if (!channel_) return 0;
     const bool opened = channel_->Reopen() || channel_->Reopen();
     if (!opened) return 0;
@@ -198,89 +183,10 @@ int CDeviceUSBBase::RegisterEventCallBack(Lumora::EventCallBack, void*) {
     return 0;
 }
 
-unsigned CDeviceUSBBase::Release() {
-    delete this;
-    return 0;
-}
-
-unsigned CDeviceUSBBase::Share() {
-    return 0;
-}
-
-void CDeviceUSBBase::ReleaseChild(void* child) {
-    RemoveFirst(addList_, child);
-}
-
 // Streams.
 
 void CDeviceUSBBase::UpdateStreamList() {
-    // The camera has one stream; an entry that is already listed stays, a missing one is added.
-    auto fresh = std::make_unique<CStreamUSBBase>();
-    if (FindStream(streamList_, CStreamUSBBase::kName) == nullptr)
-        streamList_.push_back(fresh.release());
-    streamListBuilt_ = true;
-}
-
-INewStream* CDeviceUSBBase::FindStream(const std::vector<INewStream*>& list, const std::string& name) const {
-    return FindByName(list, name.c_str(), [](INewStream* stream) { return StreamText(stream, 0); });
-}
-
-std::string CDeviceUSBBase::StreamName(unsigned index) {
-    if (!streamListBuilt_) UpdateStreamList();
-    if (index >= streamList_.size()) return std::string();
-    return StreamText(streamList_[index], 0);
-}
-
-int CDeviceUSBBase::GetNumStreams(unsigned& count) {
-    return GuardedCall([&] {
-        UpdateStreamList();
-        count = static_cast<unsigned>(streamList_.size());
-        return 0;
-    });
-}
-
-int CDeviceUSBBase::GetStreamName(unsigned index, char* buffer, Lumora::u64& size) {
-    return GuardedCall([&] {
-        if (!streamListBuilt_) UpdateStreamList();
-        if (index >= streamList_.size()) return static_cast<int>(GC_ERR_INVALID_PARAMETER);
-        return streamList_[index]->GetParam(0, buffer, size);
-    });
-}
-
-int CDeviceUSBBase::GetStream(unsigned index, Lumora::IStream*& out) {
-    return GuardedCall([&] {
-        const std::string name = StreamName(index);
-        INewStream* found = name.empty() ? nullptr : FindStream(addList_, name);
-        if (found == nullptr && !name.empty()) found = FindStream(streamList_, name);
-        INewStream* copy = found != nullptr ? CopyObjectForInfo(found) : nullptr;
-        out = copy;
-        return copy != nullptr ? 0 : static_cast<int>(GC_ERR_INVALID_PARAMETER);
-    });
-}
-
-int CDeviceUSBBase::OpenStream(unsigned index, Lumora::IStream*& out) {
-    return GuardedCall([&] {
-        const std::string name = StreamName(index);
-        if (name.empty()) {
-            out = nullptr;
-            return static_cast<int>(GC_ERR_INVALID_PARAMETER);
-        }
-        if (INewStream* open = FindStream(addList_, name)) {
-            INewStream* copy = CopyObjectForInfo(open);
-            out = copy;
-            return copy != nullptr ? 0 : static_cast<int>(GC_ERR_INVALID_PARAMETER);
-        }
-        INewStream* info = FindStream(streamList_, name);
-        if (info == nullptr) {
-            out = nullptr;
-            return static_cast<int>(GC_ERR_INVALID_PARAMETER);
-        }
-        INewStream* opened = CreateObjectForAddList(info);
-        if (opened == nullptr) return static_cast<int>(Lumora::GC_ERR_ACCESS_DENIED);
-        addList_.push_back(opened);
-        out = opened;
-        return 0;
-    });
+    MergeStream(std::make_unique<CStreamUSBBase>());
 }
 
 INewStream* CDeviceUSBBase::CreateObjectForAddList(INewStream* info) {

@@ -23,7 +23,7 @@
 #include <vector>
 
 #include "Lumora/Lumora.h"
-#include "platform/NamedMutex.h"
+#include "system/DeviceBase.h"
 #include "usb2/Ezusb.h"
 #include "usb2/ParamCache.h"
 
@@ -45,7 +45,7 @@ extern const char* const kUsbVersionText;  // "4.7.0.0"
 extern const char* const kUsbVendorName;   // "Tarvek Co., LTD"
 extern const char* const kUsbVendorInfo;   // "TARVEK URL:" + the maker's web address
 
-class KOVON_API CDeviceUSBBase : public Lumora::INewDevice {
+class KOVON_API CDeviceUSBBase : public CDeviceBase<CDeviceUSBBase> {
 public:
     // Map address at which the register description is read whole.
     static constexpr uint64_t kDescriptionAddress = 0x700;
@@ -70,21 +70,13 @@ public:
     CDeviceUSBBase& operator=(const CDeviceUSBBase&) = delete;
     ~CDeviceUSBBase() override;
 
-    // IDevice.
-    int GetNumStreams(unsigned& count) override;
-    int GetStreamName(unsigned index, char* buffer, Lumora::u64& size) override;
-    int GetStream(unsigned index, Lumora::IStream*& out) override;
-    int OpenStream(unsigned index, Lumora::IStream*& out) override;
+    // IDevice; the stream operations, Release, Share and ReleaseChild are CDeviceBase's.
     int SetParam(Lumora::u64 id, void* buffer, Lumora::u64& size) override;
     int GetParam(Lumora::u64 id, void* buffer, Lumora::u64& size) override;
     int SetValue(Lumora::u64 id, void* buffer, Lumora::u64& size) override;
     int GetValue(Lumora::u64 id, void* buffer, Lumora::u64& size) override;
     int GetInfo(Lumora::u64 id, void* buffer, Lumora::u64& size) override;
     int RegisterEventCallBack(Lumora::EventCallBack callback, void* context) override;
-    unsigned Release() override;
-    unsigned Share() override;
-    // ILink: an opened stream unlinks itself.
-    void ReleaseChild(void* child) override;
 
     // Slots after the host interface, in this order.
     virtual bool Create_Mutex();
@@ -120,8 +112,6 @@ public:
 
     const UsbDeviceTexts& Texts() const { return texts_; }
     CEzusb* Channel() const { return channel_.get(); }
-    Lumora::INewSystem* ParentSystem() const { return system_; }
-    Lumora::INewInterface* ParentInterface() const { return interface_; }
 
 protected:
     // Sets the sensor constants and the cache defaults that follow from them.
@@ -170,6 +160,8 @@ private:
     int GetSizeLimit(uint64_t address, void* buffer, Lumora::u64& size);
     int GetExposureTimeMax(void* buffer, Lumora::u64& size);
     int GetFrameRateMax(void* buffer, Lumora::u64& size);
+    // Copies out the identification text the map holds at 'address'; false for any other address.
+    bool CopyMapText(uint64_t address, void* buffer, Lumora::u64& size) const;
     // Reads 'reg' until it reads 0, at most kIdlePollReads times; false when it never did or a
     // read failed.
     bool WaitUntilIdle(uint16_t reg);
@@ -184,18 +176,7 @@ private:
     // The colour (0 red, 1 green, 2 blue) that BalanceRatio addresses, or -1.
     int SelectedRatio() const;
 
-    std::string StreamName(unsigned index);
-    Lumora::INewStream* FindStream(const std::vector<Lumora::INewStream*>& list,
-                                   const std::string& name) const;
-
-    Lumora::INewSystem* system_ = nullptr;
-    Lumora::INewInterface* interface_ = nullptr;
-    bool streamListBuilt_ = false;
-    std::vector<Lumora::INewStream*> streamList_;
-    std::vector<Lumora::INewStream*> addList_;
     std::unique_ptr<CEzusb> channel_;
-    Platform::NamedMutex mutex_;
-    bool mutexAlreadyExisted_ = false;
     UsbDeviceTexts texts_;
 
     ParamCache cache_;

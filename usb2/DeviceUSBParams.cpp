@@ -243,6 +243,23 @@ int CDeviceUSBBase::SelectedRatio() const {
     return selector <= 2 ? static_cast<int>(selector) : -1;
 }
 
+bool CDeviceUSBBase::CopyMapText(uint64_t address, void* buffer, Lumora::u64& size) const {
+    const std::string* text = nullptr;
+    switch (address) {
+        case kDeviceVersion: text = &texts_.firmwareVersion; break;
+        case kDeviceID: text = &texts_.deviceName; break;
+        case kVersionText: text = &texts_.versionText; break;
+        case kVendorName: text = &texts_.vendorName; break;
+        case kModelName: text = &texts_.modelName; break;
+        case kVendorInfo: text = &texts_.vendorInfo; break;
+        case kSerialNumber: text = &texts_.serialNumber; break;
+        case kInstanceName: text = &texts_.instanceName; break;
+        default: return false;
+    }
+    CopyParamString(buffer, &size, *text);
+    return true;
+}
+
 // ---------------------------------------------------------------------------------------------
 // SetParam.
 
@@ -484,32 +501,10 @@ int CDeviceUSBBase::GetParamFromCamera(uint64_t address, void* buffer, Lumora::u
         return kOk;
     }
 
+    if (CopyMapText(address, buffer, size)) return kOk;
+
     const float c = pixelClock_;
     switch (address) {
-        case kDeviceVersion:
-            CopyParamString(buffer, &size, texts_.firmwareVersion);
-            return kOk;
-        case kDeviceID:
-            CopyParamString(buffer, &size, texts_.deviceName);
-            return kOk;
-        case kVersionText:
-            CopyParamString(buffer, &size, texts_.versionText);
-            return kOk;
-        case kVendorName:
-            CopyParamString(buffer, &size, texts_.vendorName);
-            return kOk;
-        case kModelName:
-            CopyParamString(buffer, &size, texts_.modelName);
-            return kOk;
-        case kVendorInfo:
-            CopyParamString(buffer, &size, texts_.vendorInfo);
-            return kOk;
-        case kSerialNumber:
-            CopyParamString(buffer, &size, texts_.serialNumber);
-            return kOk;
-        case kInstanceName:
-            CopyParamString(buffer, &size, texts_.instanceName);
-            return kOk;
         case kDeviceScanType:
         case kGammaX0 + 0x00:
         case kGammaX0 + 0x04:
@@ -664,31 +659,8 @@ int CDeviceUSBBase::SetValue(Lumora::u64 id, void* buffer, Lumora::u64& size) {
 
 int CDeviceUSBBase::GetValue(Lumora::u64 id, void* buffer, Lumora::u64& size) {
     return GuardedCall([&] {
+        if (CopyMapText(id, buffer, size)) return kOk;
         switch (id) {
-            case kDeviceVersion:
-                CopyParamString(buffer, &size, texts_.firmwareVersion);
-                return kOk;
-            case kDeviceID:
-                CopyParamString(buffer, &size, texts_.deviceName);
-                return kOk;
-            case kVersionText:
-                CopyParamString(buffer, &size, texts_.versionText);
-                return kOk;
-            case kVendorName:
-                CopyParamString(buffer, &size, texts_.vendorName);
-                return kOk;
-            case kModelName:
-                CopyParamString(buffer, &size, texts_.modelName);
-                return kOk;
-            case kVendorInfo:
-                CopyParamString(buffer, &size, texts_.vendorInfo);
-                return kOk;
-            case kSerialNumber:
-                CopyParamString(buffer, &size, texts_.serialNumber);
-                return kOk;
-            case kInstanceName:
-                CopyParamString(buffer, &size, texts_.instanceName);
-                return kOk;
             case kWidthMax:
             case kHeightMax:
             case kAcquisitionFrameCount:

@@ -149,34 +149,10 @@ int CInterfaceUSB::UpdateDeviceList(unsigned /*timeoutMs*/) {
     for (unsigned n = 0; n < kUsb2InstanceCount; ++n) {
         if (CDeviceUSBBase* device = UpdateDevice(Usb2InstanceName(n))) found.push_back(device);
     }
-    std::vector<Lumora::INewDevice*> old;
-    old.swap(deviceList_);
-
-    // Cameras that stayed (same device name on the same instance) keep their order. Each entry's
-    // two texts are read once.
-    using Key = std::pair<std::string, std::string>;
-    auto keyOf = [](Lumora::INewDevice* device) {
-        return Key(DeviceInfoText(device, 1, kMergeTextSize), DeviceInfoText(device, 10, kMergeTextSize));
-    };
-    std::vector<Key> foundKeys;
-    for (Lumora::INewDevice* device : found) foundKeys.push_back(keyOf(device));
-    for (auto o = old.begin(); o != old.end();) {
-        const Key key = keyOf(*o);
-        size_t partner = 0;
-        while (partner < found.size() && foundKeys[partner] != key) ++partner;
-        if (partner == found.size()) {
-            ++o;
-            continue;
-        }
-        deviceList_.push_back(found[partner]);
-        found.erase(found.begin() + static_cast<std::ptrdiff_t>(partner));
-        foundKeys.erase(foundKeys.begin() + static_cast<std::ptrdiff_t>(partner));
-        delete *o;
-        o = old.erase(o);
-    }
-    deviceList_.insert(deviceList_.end(), found.begin(), found.end());
-    for (Lumora::INewDevice* gone : old) delete gone;
-    deviceListBuilt_ = true;
+    // A camera stays when the same device name is found on the same instance.
+    MergeDeviceList(std::move(found), [](Lumora::INewDevice* device) {
+        return std::make_pair(DeviceInfoText(device, 1, kMergeTextSize), DeviceInfoText(device, 10, kMergeTextSize));
+    });
     return 0;
 }
 
