@@ -123,8 +123,9 @@ private:
     void FreePool();
     void FreePoolLocked(std::unique_lock<std::mutex>& lock);
 
-    Lumora::INewSystem* system_ = nullptr;
-    Lumora::INewInterface* interface_ = nullptr;
+    // The tree's parent links; the stream itself only talks to its device.
+    [[maybe_unused]] Lumora::INewSystem* system_ = nullptr;
+    [[maybe_unused]] Lumora::INewInterface* interface_ = nullptr;
     Lumora::INewDevice* device_ = nullptr;
     void* deviceHandle_ = nullptr;
     void* controlHandle_ = nullptr;
