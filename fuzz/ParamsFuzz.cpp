@@ -1,9 +1,12 @@
 // The parameter calls of the object tree with random id, buffer and size: GetParam and SetParam
-// on the system, the three interfaces, a simulated USB 2.0 and a simulated USB3 Vision camera
+// on the system, the three interfaces, a simulated USB 2.0, a simulated USB3 Vision and a simulated
+// GigE Vision camera
 // (opened, and as the info copies the interfaces hand out) and their streams (opened and info
 // copies), plus GetInfo, GetValue and SetValue on the devices and the name calls that take a
-// buffer. Each input builds a fresh tree over freshly plugged simulated cameras and releases it
-// afterwards, so one input never depends on another.
+// buffer. Each input builds a fresh tree over freshly plugged simulated USB cameras and releases
+// it afterwards, so one input never depends on another. The GigE Vision camera (a GVCP/GVSP server
+// on 127.0.0.18) is plugged once per process and only opened and closed per input: plugging it
+// binds sockets and starts its server, which would dominate the cost of an input.
 //
 // Buffers are heap blocks of exactly the size the call is given (AddressSanitizer sees any byte
 // written or read past it). Checked beyond "no fault": a refused call
@@ -13,6 +16,7 @@
 #include <vector>
 
 #include "FuzzInput.h"
+#include "KovonSim/SimGigE.h"
 #include "KovonSim/SimU3V.h"
 #include "KovonSim/SimUsb2.h"
 #include "Lumora/Lumora.h"
@@ -28,6 +32,8 @@ constexpr u64 kKnownIds[] = {
     0x44, 0xC4, 0x104, 0x144, 0x184, 0x1C4, 0x1D0, 0x700, 0x10040, 0x50000, 0x50004, 0x50008, 0x5000C,
     0x50014, 0x50030, 0x80010, 0x1000000C, 0x10000010, 0x10000014, 0x10000018, 0x1000001C, 0x1000002C,
     0x10000030, 0x10000034, 0x452, 0x454, 0x45A, 0x460, 0x46C, 0x206, 0x20C,
+    // GigE Vision bootstrap registers and the device's module ids
+    0x8, 0x48, 0x200, 0x400, 0x934, 0x938, 0xA00, 0xA04, 0xB00, 0xD00, 0xD04, 0xD08, 0xD18, 0xA004, 0xC000,
 };
 
 struct Tree {
@@ -125,6 +131,14 @@ int Invoke(Tree& t, uint8_t object, Call call, u64 id, void* buffer, u64& size) 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    // Unplugged when the process ends, before the simulator's own state goes.
+    static const struct GigECamera {
+        KovonSimGigE* camera = nullptr;
+        GigECamera() { KovonSimGigE_Plug("127.0.0.18", "GH-500", "FZGIGE", nullptr, &camera); }
+        ~GigECamera() {
+            if (camera != nullptr) KovonSimGigE_Unplug(camera);
+        }
+    } gige;
     KovonFuzz::Input input(data, size);
     // A known model under a serial no test uses: the camera's lock is shared between processes.
     const unsigned char serial[6] = {0x48, 0x11, 0x05, 0x00, 0xF7, 0x5A};
