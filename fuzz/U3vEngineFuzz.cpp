@@ -49,6 +49,12 @@ struct Session {
 };
 Session* gSession = nullptr;
 
+// KOVON_FUZZ_TRACE=1 lists what a replayed input did.
+void Trace(const char* what, long long value) {
+    static const bool trace = std::getenv("KOVON_FUZZ_TRACE") != nullptr;
+    if (trace) std::fprintf(stderr, "%s: 0x%llx\n", what, value);
+}
+
 class FuzzDevice final : public UsbDevice {
 public:
     explicit FuzzDevice(std::unique_ptr<UsbDevice> inner) : inner_(std::move(inner)) {}
@@ -93,9 +99,13 @@ public:
         KovonFuzz::Input* script = gSession->endpoint[e];
         if (script == nullptr || script->empty()) return Keep(e, st, data, *got);
         const uint8_t op = script->U8();
+        Trace(e == 0 ? "control answer altered" : e == 1 ? "event altered" : "stream transfer altered", op % 16);
         switch (op % 16) {
-            case 8:  // one byte changed
-                if (*got != 0) data[script->U16() % *got] ^= static_cast<uint8_t>(script->U8() | 1);
+            case 8:  // one byte changed: the change, then the offset
+                if (*got != 0) {
+                    const auto flip = static_cast<uint8_t>(script->U8() | 1);
+                    data[script->U16() % *got] ^= flip;
+                }
                 break;
             case 9:  // cut short
                 *got = script->U16() % (*got + 1);
@@ -153,12 +163,6 @@ public:
         return UsbStatus::kOk;
     }
 };
-
-// KOVON_FUZZ_TRACE=1 lists what a replayed input did.
-void Trace(const char* what, long long value) {
-    static const bool trace = std::getenv("KOVON_FUZZ_TRACE") != nullptr;
-    if (trace) std::fprintf(stderr, "%s: 0x%llx\n", what, value);
-}
 
 bool OnEvent(uint16_t, uint64_t, int length, void* data, void*) {
     FUZZ_CHECK(length >= 0 && (length == 0 || data != nullptr));
@@ -225,7 +229,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         uint8_t bytes[64] = {};
         const uint64_t address = kAddresses[host.U8() % std::size(kAddresses)];
         switch (host.U8() % 5) {
-            case 0: FUZZ_CHECK(IsResult(U3V_ReadMem(ctl, address, static_cast<uint16_t>(host.U8() % 65), bytes))); break;
+            case 0: {
+                const uint16_t read = U3V_ReadMem(ctl, address, static_cast<uint16_t>(host.U8() % 65), bytes);
+                Trace("read", read);
+                FUZZ_CHECK(IsResult(read));
+                break;
+            }
             case 1: {
                 const uint32_t value = host.U32();
                 FUZZ_CHECK(IsResult(U3V_WriteMem(ctl, address, 4, &value)));
