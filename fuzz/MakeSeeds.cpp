@@ -254,13 +254,13 @@ void Scripts() {
         Write("location", "text-" + std::to_string(i), Bytes(texts[i], texts[i] + std::strlen(texts[i])));
 
     // Parameter calls: reads of known ids on every object, then a few writes. The first byte says
-    // whether the GigE Vision camera takes part (1) or not (0).
+    // whether the GigE Vision camera takes part (0: no, 1: its device, 3: its device and stream).
     Script s;
     s.U8(0);
     for (uint8_t object = 0; object < 16; ++object) s.U8(object).U8(0).U8(static_cast<uint8_t>(object)).U8(1).U8(1).U8(64);
     for (uint8_t b = 0; b < 64; ++b) s.U8(0);
     Write("params", "reads", s.b);
-    s.b[0] = 1;
+    s.b[0] = 3;
     Write("params", "reads-gige", s.b);
     Script w;
     w.U8(1);
