@@ -253,17 +253,97 @@ void Scripts() {
     for (size_t i = 0; i < std::size(texts); ++i)
         Write("location", "text-" + std::to_string(i), Bytes(texts[i], texts[i] + std::strlen(texts[i])));
 
-    // Parameter calls: reads of known ids on every object, then a few writes.
+    // Parameter calls: reads of known ids on every object, then a few writes. The first byte says
+    // whether the GigE Vision camera takes part (0: no, 1: its device, 3: its device and stream).
     Script s;
+    s.U8(0);
     for (uint8_t object = 0; object < 16; ++object) s.U8(object).U8(0).U8(static_cast<uint8_t>(object)).U8(1).U8(1).U8(64);
     for (uint8_t b = 0; b < 64; ++b) s.U8(0);
     Write("params", "reads", s.b);
+    s.b[0] = 3;
+    Write("params", "reads-gige", s.b);
     Script w;
+    w.U8(1);
     for (uint8_t object = 0; object < 16; ++object) w.U8(object).U8(1).U8(17).U8(1).U8(1).U8(4).U32(0x01000000);
     Write("params", "writes", w.b);
     Script info;
+    info.U8(0);
     for (uint8_t id = 0; id < 14; ++id) info.U8(7).U8(2).U8(id).U8(1).U8(1).U8(40);
     Write("params", "device-info", info.b);
+
+    // USB 2.0 stream: model, firmware, width - 1, height - 1, format, binning; then frames with
+    // the marker (0, fill piece, cut), bytes as they come (2, piece), images (3), lost bytes (6),
+    // a stalled pipe (7).
+    const auto frame = [](Script& x, const Bytes& fill, uint8_t cut) { x.U8(0).Piece(fill).U8(cut); };
+    Script mono8;
+    mono8.U8(0).U8(0).U8(63).U8(15).U8(0).U8(0);
+    frame(mono8, {}, 0);
+    mono8.U8(3);
+    frame(mono8, {0x10, 0x20, 0x30}, 0);
+    mono8.U8(3).U8(2).Piece(Bytes(100, 0x55)).U8(3).U8(3);
+    Write("usb2_stream", "mono8-frames", mono8.b);
+    Script mono12;
+    mono12.U8(0).U8(1).U8(31).U8(7).U8(2).U8(0);
+    frame(mono12, {}, 0);
+    mono12.U8(3).U8(6).U8(5);
+    frame(mono12, {}, 0);
+    mono12.U8(3);
+    frame(mono12, {}, 0);
+    mono12.U8(3).U8(3);
+    Write("usb2_stream", "mono12-lost-bytes", mono12.b);
+    Script bayer;
+    bayer.U8(3).U8(0).U8(31).U8(7).U8(4).U8(1);
+    frame(bayer, {}, 0);
+    bayer.U8(3);
+    frame(bayer, {}, 1 + 4 * 10);  // cut short
+    bayer.U8(3);
+    frame(bayer, {}, 2 + 4 * 3);  // too long
+    bayer.U8(3);
+    Write("usb2_stream", "bayer-binning", bayer.b);
+    Script bgr;
+    bgr.U8(8).U8(0).U8(15).U8(3).U8(5).U8(0);
+    frame(bgr, {}, 0);
+    bgr.U8(3).U8(7).U8(3).U8(3);
+    frame(bgr, {}, 0);
+    bgr.U8(3);
+    Write("usb2_stream", "bgr-stall", bgr.b);
+    Script old;
+    old.U8(1).U8(2).U8(20).U8(5).U8(1).U8(2);
+    Bytes ramp(200);
+    for (size_t i = 0; i < ramp.size(); ++i) ramp[i] = static_cast<uint8_t>(i);
+    old.U8(2).Piece(ramp).U8(3);
+    frame(old, {}, 0);
+    old.U8(3);
+    Write("usb2_stream", "old-firmware", old.b);
+
+    // USB3 Vision library: four pieces (host calls, control, event and stream alterations). The
+    // host piece: width - 1, height - 1, Mono16, alignment shift, zipped description, small
+    // transfers; then calls (address index, kind, arguments); then the stream's transfer size,
+    // buffer count and frame count. An alteration is an operation byte (8 one byte changed,
+    // 9 cut, 10 replaced, 11 a 32-bit field, 12 lost, 13 error, 14 overflow, 15 stale answer;
+    // others leave the transfer) with its arguments.
+    const auto engine = [](const Bytes& host, const Bytes& control, const Bytes& event, const Bytes& stream) {
+        Script x;
+        x.Piece(host).Piece(control).Piece(event);
+        x.b.insert(x.b.end(), stream.begin(), stream.end());
+        return x.b;
+    };
+    const Bytes calls = {14, 0, 4, 0, 2, 0, 3, 0, 3, 0, 1, 4, 0, 4};
+    Bytes clean = {63, 31, 0, 0, 0, 0};
+    clean.insert(clean.end(), calls.begin(), calls.end());
+    clean.insert(clean.end(), {0, 0, 2});
+    Write("u3v_engine", "clean", engine(clean, {}, {}, {}));
+    Write("u3v_engine", "control-faults",
+          engine({63, 31, 0, 0, 0, 0, 11, 0, 4, 13, 1, 0, 0, 0, 8, 0, 2, 0, 0, 1},
+                 {8, 0, 3, 1, 0, 9, 0, 5, 0, 15, 0, 12, 0, 11, 0, 1, 0, 0, 0, 0, 0, 14, 10, 0, 4, 1, 2, 3, 4}, {}, {}));
+    Write("u3v_engine", "stream-faults",
+          engine({63, 31, 0, 0, 0, 0, 0, 2, 1, 0x10, 0x00, 1, 3, 3}, {}, {},
+                 {8, 0, 2, 4, 0, 0, 11, 0, 0, 0, 0, 0, 1, 9, 0, 3, 15, 0, 12, 0, 0, 0, 13, 10, 0, 8, 0x55, 0x33,
+                  0x56, 0x4C, 0, 0, 0, 0}));
+    Write("u3v_engine", "events",
+          engine({63, 31, 0, 0, 0, 0, 0, 3, 0, 3, 0, 1, 8, 0, 3, 0x90, 0x01, 4, 0, 4, 0, 0, 1}, {},
+                 {8, 0, 4, 2, 9, 0, 6, 11, 0, 1, 0xff, 0xff, 0, 0, 10, 0, 3, 1, 2, 3}, {}));
+    Write("u3v_engine", "mono16-aligned", engine({16, 8, 1, 2, 1, 1, 0, 2, 0, 0, 3}, {}, {}, {}));
 }
 
 }  // namespace

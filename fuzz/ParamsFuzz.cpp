@@ -1,9 +1,12 @@
 // The parameter calls of the object tree with random id, buffer and size: GetParam and SetParam
-// on the system, the three interfaces, a simulated USB 2.0 and a simulated USB3 Vision camera
+// on the system, the three interfaces, a simulated USB 2.0, a simulated USB3 Vision and a simulated
+// GigE Vision camera
 // (opened, and as the info copies the interfaces hand out) and their streams (opened and info
 // copies), plus GetInfo, GetValue and SetValue on the devices and the name calls that take a
-// buffer. Each input builds a fresh tree over freshly plugged simulated cameras and releases it
-// afterwards, so one input never depends on another.
+// buffer. Each input builds a fresh tree over freshly plugged simulated USB cameras and releases
+// it afterwards, so one input never depends on another. The GigE Vision camera (a GVCP/GVSP server
+// on 127.0.0.18) is plugged once per process and opened and closed by the inputs that ask for it:
+// plugging it binds sockets and starts its server, which would dominate the cost of an input.
 //
 // Buffers are heap blocks of exactly the size the call is given (AddressSanitizer sees any byte
 // written or read past it). Checked beyond "no fault": a refused call
@@ -13,6 +16,7 @@
 #include <vector>
 
 #include "FuzzInput.h"
+#include "KovonSim/SimGigE.h"
 #include "KovonSim/SimU3V.h"
 #include "KovonSim/SimUsb2.h"
 #include "Lumora/Lumora.h"
@@ -28,6 +32,8 @@ constexpr u64 kKnownIds[] = {
     0x44, 0xC4, 0x104, 0x144, 0x184, 0x1C4, 0x1D0, 0x700, 0x10040, 0x50000, 0x50004, 0x50008, 0x5000C,
     0x50014, 0x50030, 0x80010, 0x1000000C, 0x10000010, 0x10000014, 0x10000018, 0x1000001C, 0x1000002C,
     0x10000030, 0x10000034, 0x452, 0x454, 0x45A, 0x460, 0x46C, 0x206, 0x20C,
+    // GigE Vision bootstrap registers and the device's module ids
+    0x8, 0x48, 0x200, 0x400, 0x934, 0x938, 0xA00, 0xA04, 0xB00, 0xD00, 0xD04, 0xD08, 0xD18, 0xA004, 0xC000,
 };
 
 struct Tree {
@@ -50,7 +56,7 @@ struct Tree {
     }
 };
 
-void Build(Tree& t) {
+void Build(Tree& t, bool withGigE, bool withGigEStream) {
     t.system = new Kovon::CSystem();
     unsigned count = 0;
     t.system->GetNumInterfaces(count);
@@ -66,12 +72,16 @@ void Build(Tree& t) {
             t.interfaces.push_back(info);
             t.interfaceCopies.push_back(info);
         }
+        if (!withGigE && std::strcmp(name, "Interface_GigEVision") == 0) continue;
         unsigned devices = 0;
         if (opened->GetNumDevices(devices, 50) != 0) continue;
         for (unsigned d = 0; d < devices; ++d) {
             char deviceName[256];
             u64 deviceSize = sizeof deviceName;
             if (opened->GetDeviceName(d, deviceName, deviceSize) != 0) continue;
+            // Loopback GigE Vision cameras of other programs are listed too: leave them alone.
+            if (std::strcmp(name, "Interface_GigEVision") == 0 && std::strstr(deviceName, "_SN_FZGIGE") == nullptr)
+                continue;
             Lumora::IDevice* copy = nullptr;
             if (opened->GetDevice(deviceName, copy) == 0 && copy != nullptr) {
                 t.devices.push_back(copy);
@@ -85,6 +95,7 @@ void Build(Tree& t) {
                 t.streams.push_back(streamCopy);
                 t.streamCopies.push_back(streamCopy);
             }
+            if (!withGigEStream && std::strcmp(name, "Interface_GigEVision") == 0) continue;
             Lumora::IStream* stream = nullptr;
             if (device->OpenStream(0, stream) == 0 && stream != nullptr) t.streams.push_back(stream);
         }
@@ -125,7 +136,21 @@ int Invoke(Tree& t, uint8_t object, Call call, u64 id, void* buffer, u64& size) 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    // Unplugged when the process ends, before the simulator's own state goes.
+    static const struct GigECamera {
+        KovonSimGigE* camera = nullptr;
+        GigECamera() { KovonSimGigE_Plug("127.0.0.18", "GH-500", "FZGIGE", nullptr, &camera); }
+        ~GigECamera() {
+            if (camera != nullptr) KovonSimGigE_Unplug(camera);
+        }
+    } gige;
     KovonFuzz::Input input(data, size);
+    // The first byte: bit 0, the GigE Vision camera is listed and its device opened (and taken as
+    // an info copy, with its stream's info copy); bit 1 as well, its stream is opened. Closing an
+    // opened stream lets the camera settle for 200 ms, so only the inputs that ask for it pay that.
+    const uint8_t gigeFlags = input.U8();
+    const bool withGigE = (gigeFlags & 1) != 0;
+    const bool withGigEStream = (gigeFlags & 3) == 3;
     // A known model under a serial no test uses: the camera's lock is shared between processes.
     const unsigned char serial[6] = {0x48, 0x11, 0x05, 0x00, 0xF7, 0x5A};
     KovonSimUsb2_Plug(0, serial, 0x1203, 0x0200);
@@ -140,7 +165,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // KOVON_FUZZ_TRACE=1 lists every call of a replayed input.
     static const bool trace = std::getenv("KOVON_FUZZ_TRACE") != nullptr;
     Tree tree;
-    Build(tree);
+    Build(tree, withGigE, withGigEStream);
     if (trace)
         std::fprintf(stderr, "tree: system, %zu interfaces, %zu devices, %zu streams\n", tree.interfaces.size(),
                      tree.devices.size(), tree.streams.size());

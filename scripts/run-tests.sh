@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds and runs every test: a plain build, an AddressSanitizer + UndefinedBehaviorSanitizer
 # build of the same tests, a ThreadSanitizer build running the threaded tests, and a short
-# libFuzzer run of every fuzz target (KOVON_CI_FUZZ_SECONDS per target, default 20). The whole
-# run is budgeted well under 30 minutes on 2 cores; the benchmarks are not built here.
+# libFuzzer run of every fuzz target (KOVON_CI_FUZZ_SECONDS per target, default 60, two targets
+# at a time). The whole run is budgeted well under 30 minutes on 2 cores; the benchmarks are not
+# built here.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/install-deps.sh"
@@ -23,10 +24,12 @@ stage "AddressSanitizer + UndefinedBehaviorSanitizer build"
 # programs are built.
 threaded_programs=(platform_test pelion_engine_tests pelion_stream_tests sim_gige_tests sim_usb2_camera_test
   system_unit_tests system_host_tests tessa_engine_test u3v_module_unit_test u3v_host_test usb2_ezusb_test
-  usb2_interface_test usb2_host_test kovon_fuzz_gvsp_stream kovon_fuzz_params)
+  usb2_interface_test usb2_host_test concurrent_open_test kovon_fuzz_gvsp_stream kovon_fuzz_params
+  kovon_fuzz_usb2_stream kovon_fuzz_u3v_engine)
 threaded='^(PelionStream|PelionEvents|PelionControl|PelionDiscovery|SimGigEApi|TessaEngine|TessaOpen'
 threaded+='|TessaDiscovery|U3vHost|U3vDiscovery|Usb2Host|Usb2Cameras|EzusbThreads|EzusbTest|Event|NamedMutex'
-threaded+='|CameraIndexTableTest|SystemHost|InterfaceTree|SimUsb2Adapter)\.|^fuzz_replay_(gvsp_stream|params)$'
+threaded+='|CameraIndexTableTest|SystemHost|InterfaceTree|SimUsb2Adapter|Transports/ConcurrentOpen)\.'
+threaded+='|^fuzz_replay_(gvsp_stream|params|usb2_stream|u3v_engine)$'
 stage "ThreadSanitizer build (threaded tests)"
 cmake -S "$root" -B "$root/build-tsan" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKOVON_SANITIZE=thread \
   -DKOVON_BUILD_BENCH=OFF -DKOVON_BUILD_TOOLS=OFF >/dev/null
@@ -38,5 +41,5 @@ cmake --build "$root/build-tsan" -j "$jobs" --target "${threaded_programs[@]}"
   ctest --output-on-failure -j "$jobs" -R "$threaded" -E 'ResendRecoversEveryFrameUnderOnePercentLoss$')
 
 stage "fuzzing"
-"$root/scripts/fuzz.sh" "${KOVON_CI_FUZZ_SECONDS:-20}"
+KOVON_FUZZ_JOBS=2 "$root/scripts/fuzz.sh" "${KOVON_CI_FUZZ_SECONDS:-60}"
 echo "== done in ${SECONDS}s"

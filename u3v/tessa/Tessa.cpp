@@ -55,6 +55,15 @@ uint16_t FromUsb(UsbStatus s) {
     }
 }
 
+// A status the camera reported, as the library returns it. Only the camera's error classes
+// (GenCP 0x8xxx, USB3 Vision 0xAxxx) pass through; any other non-zero value is not a status a
+// camera may send, and passed on it could read as one of the library's own results (device lost,
+// acquisition ended ...): the answer is treated as malformed instead.
+uint16_t CameraStatus(uint16_t status, uint16_t malformed) {
+    const uint16_t kind = status & 0xF000;
+    return kind == 0x8000 || kind == 0xA000 ? status : malformed;
+}
+
 void CopyText(char* dst, size_t cap, const std::string& src) {
     const size_t n = std::min(cap - 1, src.size());
     std::memcpy(dst, src.data(), n);
@@ -211,7 +220,7 @@ struct Control : Handle {
         if (r != Result::kOk) return r;
         Wire::Acknowledge ack;
         if ((r = AwaitAck(id, Wire::kReadMemAck, ack)) != Result::kOk) return r;
-        if (ack.status != Wire::Status::kSuccess) return ack.status;
+        if (ack.status != Wire::Status::kSuccess) return CameraStatus(ack.status, Result::kBadAcknowledge);
         if (ack.scdLength != length || (length != 0 && ack.scd == nullptr)) return Result::kBadAcknowledge;
         if (length != 0) std::memcpy(out, ack.scd, length);
         return Result::kOk;
@@ -225,7 +234,7 @@ struct Control : Handle {
         if ((r = AwaitAck(id, Wire::kWriteMemAck, ack)) != Result::kOk) return r;
         uint16_t written = 0;
         if (Wire::DecodeWriteMemAck(ack, written) != Wire::DecodeError::kOk) return Result::kBadAcknowledge;
-        if (ack.status != Wire::Status::kSuccess) return ack.status;
+        if (ack.status != Wire::Status::kSuccess) return CameraStatus(ack.status, Result::kBadAcknowledge);
         return written == length ? Result::kOk : Result::kBadAcknowledge;
     }
 
@@ -523,7 +532,7 @@ uint16_t ReceiveFrame(Stream& s, uint8_t* buffer, uint32_t timeoutMs, uint32_t s
     }
     if (t.status != Wire::Status::kSuccess) {
         FillInfo(info, leader, &t, std::min<uint64_t>(received, t.validPayloadSize), 1);
-        return t.status;
+        return CameraStatus(t.status, Result::kIncompleteFrame);
     }
     if (t.validPayloadSize > received) {
         FillInfo(info, leader, &t, received, 1);
