@@ -15,7 +15,11 @@ stage "plain build"
 (cd "$root/build-test" && ctest --output-on-failure -j "$jobs")
 
 stage "AddressSanitizer + UndefinedBehaviorSanitizer build"
-"$root/scripts/build.sh" "$root/build-asan" -DKOVON_SANITIZE=address -DKOVON_BUILD_BENCH=OFF
+# -O1 with line tables only: the sanitizers' usual level, and it compiles about three times faster
+# than -O2 with full debug information under instrumentation; reports still name file and line.
+asan_flags="-O1 -g1 -DNDEBUG"
+"$root/scripts/build.sh" "$root/build-asan" -DKOVON_SANITIZE=address -DKOVON_BUILD_BENCH=OFF \
+  -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="$asan_flags" -DCMAKE_C_FLAGS_RELWITHDEBINFO="$asan_flags"
 (cd "$root/build-asan" && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --output-on-failure -j "$jobs")
 
