@@ -47,17 +47,6 @@ int SetRegister(Lumora::IDevice* device, Lumora::u64 address, uint32_t value) {
 
 }  // namespace
 
-void GigERunner::Run() {
-    try {
-        while (!stop_.load()) {
-            if (!Session()) SleepUnless(stop_, 500);
-            Step();
-        }
-    } catch (const std::exception& e) {
-        ledger_.Problem(std::string("exception: ") + e.what());
-    }
-}
-
 bool GigERunner::Session() {
     const std::string name = Cameras::kGigEStreamedName;
     if (!WaitListed(itf_, name, kDiscoveryMs, 30, stop_)) {

@@ -1,9 +1,26 @@
 #include <cstdarg>
 #include <cstdio>
+#include <string>
 
 #include "Runners.h"
 
 namespace KovonSoak {
+
+void Runner::Run() {
+    try {
+        while (!stop_.load()) {
+            if (!Session()) SleepUnless(stop_, 500);
+            Step();
+        }
+    } catch (const std::exception& e) {
+        ledger_.Problem(std::string("exception: ") + e.what());
+    }
+    try {
+        Finish();
+    } catch (const std::exception& e) {
+        ledger_.Problem(std::string("exception: ") + e.what());
+    }
+}
 
 void Runner::Log(const char* format, ...) const {
     if (!options_.verbose) return;

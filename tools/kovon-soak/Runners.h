@@ -55,12 +55,16 @@ public:
     Runner& operator=(const Runner&) = delete;
 
     // Acquires session after session until the soak's stop is set; never throws.
-    virtual void Run() = 0;
+    void Run();
     const Ledger& Result() const { return ledger_; }
     // Grows with every collected frame outcome and session step: a watchdog sees a stuck runner.
     uint64_t Progress() const { return progress_.load(); }
 
 protected:
+    // One session; false when the camera could not be opened (the next try comes after a pause).
+    virtual bool Session() = 0;
+    // Runs once after the last session.
+    virtual void Finish() {}
     void Step() { progress_.fetch_add(1); }
     void Log(const char* format, ...) const __attribute__((format(printf, 2, 3)));
     uint32_t Random(uint32_t below) { return std::uniform_int_distribution<uint32_t>(0, below - 1)(random_); }
@@ -80,11 +84,9 @@ public:
     GigERunner(const Module& module, Lumora::IInterface* itf, const Options& options, const std::atomic<bool>& stop,
                KovonSimGigE* camera)
         : Runner(module, itf, options, stop, "GigE"), camera_(camera) {}
-    void Run() override;
 
 private:
-    // One session; false when the camera could not be opened.
-    bool Session();
+    bool Session() override;
     KovonSimGigE* camera_;
 };
 
@@ -92,10 +94,10 @@ class U3vRunner final : public Runner {
 public:
     U3vRunner(const Module& module, Lumora::IInterface* itf, const Options& options, const std::atomic<bool>& stop)
         : Runner(module, itf, options, stop, "U3V") {}
-    void Run() override;
 
 private:
-    bool Session();
+    bool Session() override;
+    void Finish() override;  // plugs the camera back in if a session left it unplugged
     bool plugged_ = true;
 };
 
@@ -103,10 +105,9 @@ class Usb2Runner final : public Runner {
 public:
     Usb2Runner(const Module& module, Lumora::IInterface* itf, const Options& options, const std::atomic<bool>& stop)
         : Runner(module, itf, options, stop, "USB2") {}
-    void Run() override;
 
 private:
-    bool Session();
+    bool Session() override;
 };
 
 // Checks the simulated cameras' test patterns on a delivered Mono8 frame: every pixel is

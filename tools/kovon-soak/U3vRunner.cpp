@@ -33,15 +33,7 @@ uint64_t Generated(const KovonSimU3VCounters& c) {
 
 }  // namespace
 
-void U3vRunner::Run() {
-    try {
-        while (!stop_.load()) {
-            if (!Session()) SleepUnless(stop_, 500);
-            Step();
-        }
-    } catch (const std::exception& e) {
-        ledger_.Problem(std::string("exception: ") + e.what());
-    }
+void U3vRunner::Finish() {
     if (!plugged_) {
         KovonSimU3VOptions o;
         sim_.u3vDefaultOptions(&o);

@@ -40,17 +40,6 @@ int SetU32(Lumora::IDevice* device, Lumora::u64 address, uint32_t value) {
 
 }  // namespace
 
-void Usb2Runner::Run() {
-    try {
-        while (!stop_.load()) {
-            if (!Session()) SleepUnless(stop_, 500);
-            Step();
-        }
-    } catch (const std::exception& e) {
-        ledger_.Problem(std::string("exception: ") + e.what());
-    }
-}
-
 bool Usb2Runner::Session() {
     const unsigned instance = Cameras::kUsb2Streamed;
     const std::string name = Cameras::kUsb2StreamedName;
