@@ -53,14 +53,10 @@ bool GigERunner::Session() {
         if (!stop_.load()) ledger_.Problem("the camera was not listed again");
         return false;
     }
-    Lumora::IDevice* device = nullptr;
-    int rc = itf_->OpenDevice(name.c_str(), device);
-    if (rc != 0 || device == nullptr) {
-        // The camera may still hold the previous controller until its heartbeat runs out.
-        ledger_.Note("open refused, retried");
-        Log("OpenDevice %d", rc);
-        return false;
-    }
+    // The camera may still hold the previous controller until its heartbeat runs out: refused.
+    Lumora::IDevice* device = OpenListed(name);
+    if (device == nullptr) return false;
+    int rc = 0;
     Lumora::IStream* stream = nullptr;
     if (SetRegister(device, kFramePeriodRegister, kFramePeriodUs) != 0 || device->OpenStream(0, stream) != 0 ||
         stream == nullptr) {

@@ -22,6 +22,27 @@ void Runner::Run() {
     }
 }
 
+Lumora::IDevice* Runner::OpenListed(const std::string& name) {
+    Lumora::IDevice* device = nullptr;
+    const int rc = itf_->OpenDevice(name.c_str(), device);
+    if (rc != 0 || device == nullptr) {
+        ledger_.Note("open refused, retried");
+        Log("OpenDevice %d", rc);
+        return nullptr;
+    }
+    return device;
+}
+
+Lumora::IStream* Runner::OpenStreamOrRelease(Lumora::IDevice* device) {
+    Lumora::IStream* stream = nullptr;
+    if (device->OpenStream(0, stream) != 0 || stream == nullptr) {
+        ledger_.Note("OpenStream refused, retried");
+        device->Release();
+        return nullptr;
+    }
+    return stream;
+}
+
 void Runner::Log(const char* format, ...) const {
     if (!options_.verbose) return;
     char text[512];

@@ -66,6 +66,10 @@ protected:
     // Runs once after the last session.
     virtual void Finish() {}
     void Step() { progress_.fetch_add(1); }
+    // Opens the listed camera 'name'; null (noted as a refusal to retry) when the module refuses.
+    Lumora::IDevice* OpenListed(const std::string& name);
+    // Opens the device's stream; null (noted, the device released) when the module refuses.
+    Lumora::IStream* OpenStreamOrRelease(Lumora::IDevice* device);
     void Log(const char* format, ...) const __attribute__((format(printf, 2, 3)));
     uint32_t Random(uint32_t below) { return std::uniform_int_distribution<uint32_t>(0, below - 1)(random_); }
 

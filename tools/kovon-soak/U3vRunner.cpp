@@ -65,19 +65,11 @@ bool U3vRunner::Session() {
         if (!stop_.load()) ledger_.Problem("the camera was not listed after it was plugged in");
         return false;
     }
-    Lumora::IDevice* device = nullptr;
-    int rc = itf_->OpenDevice(name.c_str(), device);
-    if (rc != 0 || device == nullptr) {
-        ledger_.Note("open refused, retried");
-        Log("OpenDevice %d", rc);
-        return false;
-    }
-    Lumora::IStream* stream = nullptr;
-    if (device->OpenStream(0, stream) != 0 || stream == nullptr) {
-        ledger_.Note("OpenStream refused, retried");
-        device->Release();
-        return false;
-    }
+    Lumora::IDevice* device = OpenListed(name);
+    if (device == nullptr) return false;
+    Lumora::IStream* stream = OpenStreamOrRelease(device);
+    if (stream == nullptr) return false;
+    int rc = 0;
     SetStreamValue<uint32_t>(stream, 2, kImageTimeoutMs);
     KovonSimU3VCounters before{};
     sim_.u3vGetCounters(Cameras::kU3vStreamed, &before);

@@ -47,19 +47,11 @@ bool Usb2Runner::Session() {
         if (!stop_.load()) ledger_.Problem("the camera was not listed");
         return false;
     }
-    Lumora::IDevice* device = nullptr;
-    int rc = itf_->OpenDevice(name.c_str(), device);
-    if (rc != 0 || device == nullptr) {
-        ledger_.Note("open refused, retried");
-        Log("OpenDevice %d", rc);
-        return false;
-    }
-    Lumora::IStream* stream = nullptr;
-    if (device->OpenStream(0, stream) != 0 || stream == nullptr) {
-        ledger_.Note("OpenStream refused, retried");
-        device->Release();
-        return false;
-    }
+    Lumora::IDevice* device = OpenListed(name);
+    if (device == nullptr) return false;
+    Lumora::IStream* stream = OpenStreamOrRelease(device);
+    if (stream == nullptr) return false;
+    int rc = 0;
     SetStreamValue<uint32_t>(stream, 2, kImageTimeoutMs);
     if (SetU32(device, kWidth, 640) != 0 || SetU32(device, kHeight, 480) != 0 ||
         SetU32(device, kPixelFormat, kMono8) != 0) {
