@@ -151,6 +151,17 @@ protected:
         Lumora::u64 size = sizeof ready;
         return stream->GetParam(3, &ready, size) == 0 && ready == 1;
     }
+    // A 64 x 48 Mono8 acquisition, started on the stream (the camera itself not yet started).
+    void AcquireMono8_64x48() {
+        ASSERT_EQ(Set(0x108, 64), 0);
+        ASSERT_EQ(Set(0x10C, 48), 0);
+        ASSERT_EQ(Set(0x120, kMono8), 0);
+        ASSERT_EQ(stream->Acquire(Lumora::IStream::ACQ_START_FLAGS_DEFAULT, 0), 0);
+    }
+    int SetImageTimeout(uint32_t ms) {
+        Lumora::u64 size = sizeof ms;
+        return stream->SetParam(2, &ms, size);
+    }
 
     std::unique_ptr<CStreamUSBBase> stream;
 };
@@ -195,13 +206,8 @@ TEST_F(StreamOnDevice, GeometryWithoutAFrameIsRefused) {
 
 TEST_F(StreamOnDevice, WorkerWaitingForTheStartDiesWithTheStream) {
     OpenStream();
-    ASSERT_EQ(Set(0x108, 64), 0);
-    ASSERT_EQ(Set(0x10C, 48), 0);
-    ASSERT_EQ(Set(0x120, kMono8), 0);
-    ASSERT_EQ(stream->Acquire(Lumora::IStream::ACQ_START_FLAGS_DEFAULT, 0), 0);
-    uint32_t timeout = 20;
-    Lumora::u64 size = sizeof timeout;
-    ASSERT_EQ(stream->SetParam(2, &timeout, size), 0);
+    ASSERT_NO_FATAL_FAILURE(AcquireMono8_64x48());
+    ASSERT_EQ(SetImageTimeout(20), 0);
     EXPECT_FALSE(WaitFrame()) << "no frame before AcquisitionStart";
     uint8_t image[64 * 48];
     EXPECT_EQ(stream->GetImage(image, 0), -1011) << "GetImage gives up after the image time-out";
@@ -211,13 +217,8 @@ TEST_F(StreamOnDevice, WorkerWaitingForTheStartDiesWithTheStream) {
 
 TEST_F(StreamOnDevice, FreezeWakesAWaitingHostThread) {
     OpenStream();
-    ASSERT_EQ(Set(0x108, 64), 0);
-    ASSERT_EQ(Set(0x10C, 48), 0);
-    ASSERT_EQ(Set(0x120, kMono8), 0);
-    ASSERT_EQ(stream->Acquire(Lumora::IStream::ACQ_START_FLAGS_DEFAULT, 0), 0);
-    uint32_t timeout = 0xFFFFFFFF;  // the host waits as long as it takes
-    Lumora::u64 size = sizeof timeout;
-    ASSERT_EQ(stream->SetParam(2, &timeout, size), 0);
+    ASSERT_NO_FATAL_FAILURE(AcquireMono8_64x48());
+    ASSERT_EQ(SetImageTimeout(0xFFFFFFFF), 0);  // the host waits as long as it takes
     int result = 99;
     std::thread host([&] {
         uint8_t image[64 * 48];
@@ -233,21 +234,14 @@ TEST_F(StreamOnDevice, FreezeWakesAWaitingHostThread) {
 
 TEST_F(StreamOnDevice, NewImageTimeoutEndsAWaitInProgress) {
     OpenStream();
-    ASSERT_EQ(Set(0x108, 64), 0);
-    ASSERT_EQ(Set(0x10C, 48), 0);
-    ASSERT_EQ(Set(0x120, kMono8), 0);
-    ASSERT_EQ(stream->Acquire(Lumora::IStream::ACQ_START_FLAGS_DEFAULT, 0), 0);
-    uint32_t timeout = 0xFFFFFFFF;
-    Lumora::u64 size = sizeof timeout;
-    ASSERT_EQ(stream->SetParam(2, &timeout, size), 0);
+    ASSERT_NO_FATAL_FAILURE(AcquireMono8_64x48());
+    ASSERT_EQ(SetImageTimeout(0xFFFFFFFF), 0);
     // No acquisition start, so no frame: only the shorter time-out, given while the host already
     // waits, can end the wait.
     bool ready = true;
     std::thread host([&] { ready = WaitFrame(); });
     Platform::Sleep(20);
-    timeout = 1;
-    size = sizeof timeout;
-    ASSERT_EQ(stream->SetParam(2, &timeout, size), 0);
+    ASSERT_EQ(SetImageTimeout(1), 0);
     host.join();
     EXPECT_FALSE(ready);
     EXPECT_EQ(stream->Freeze(Lumora::IStream::ACQ_STOP_FLAGS_DEFAULT), 0);
@@ -256,10 +250,7 @@ TEST_F(StreamOnDevice, NewImageTimeoutEndsAWaitInProgress) {
 TEST_F(StreamOnDevice, OldFirmwareKeepsFramesWithoutTheMarker) {
     // 0.0.5.0 is not above 0.0.5.0: no marker, no resynchronisation, frames delivered as they come.
     OpenStream("RT-GA47E", "0.0.5.0");
-    ASSERT_EQ(Set(0x108, 64), 0);
-    ASSERT_EQ(Set(0x10C, 48), 0);
-    ASSERT_EQ(Set(0x120, kMono8), 0);
-    ASSERT_EQ(stream->Acquire(Lumora::IStream::ACQ_START_FLAGS_DEFAULT, 0), 0);
+    ASSERT_NO_FATAL_FAILURE(AcquireMono8_64x48());
     ASSERT_EQ(Set(0x154, 1), 0);
     std::vector<uint8_t> image(64 * 48);
     // The simulated camera's firmware register is 0x0059 ("0.0.5.9", with the marker); the device
@@ -279,10 +270,7 @@ TEST_F(StreamOnDevice, OldFirmwareKeepsFramesWithoutTheMarker) {
 
 TEST_F(StreamOnDevice, UnpluggedCameraFailsTheFrameAndFreezeStillEnds) {
     OpenStream();
-    ASSERT_EQ(Set(0x108, 64), 0);
-    ASSERT_EQ(Set(0x10C, 48), 0);
-    ASSERT_EQ(Set(0x120, kMono8), 0);
-    ASSERT_EQ(stream->Acquire(Lumora::IStream::ACQ_START_FLAGS_DEFAULT, 0), 0);
+    ASSERT_NO_FATAL_FAILURE(AcquireMono8_64x48());
     ASSERT_EQ(Set(0x154, 1), 0);
     std::vector<uint8_t> image(64 * 48);
     ASSERT_TRUE(WaitFrame());
