@@ -1,10 +1,9 @@
 # Validates one register description against a GenApi schema with xmllint.
 # Usage: cmake -DXMLLINT=... -DSCHEMA=<xsd> -DFILE=<xml> -P ValidateDescription.cmake
-# A missing schema is a failure, never a pass: the schemas sit in shared/genapi-schema beside the
-# clone.
+# A missing schema is a failure, never a pass: the schemas are kept in resources/genapi-schema.
 if(NOT EXISTS "${SCHEMA}")
   message(FATAL_ERROR "GenApi schema not found: ${SCHEMA}\n"
-                      "The folder shared/genapi-schema must sit beside the source tree.")
+                      "The schemas belong in resources/genapi-schema of the source tree.")
 endif()
 if(NOT EXISTS "${FILE}")
   message(FATAL_ERROR "register description not found: ${FILE}")
