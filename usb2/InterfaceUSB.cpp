@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <utility>
 #include <vector>
@@ -10,7 +11,10 @@
 #include "usb2/DeviceUSBBase.h"
 #include "usb2/Ezusb.h"
 #include "usb2/ModelTable.h"
+#include "system/ParamCopy.h"
 #include "usb2/driver/InstanceNames.h"
+#include "usb2/driver/LibusbDriver.h"
+#include "usb2/driver/UsbIdList.h"
 
 namespace Kovon {
 namespace {
@@ -143,8 +147,28 @@ CDeviceUSBBase* CInterfaceUSB::UpdateDevice(const std::string& instanceName) {
     return model->make(nullptr, nullptr, texts);
 }
 
+int CInterfaceUSB::GetTransportParam(Lumora::u64 id, void* buffer, Lumora::u64& size) {
+    if (id != kUsbIdsParam) return CInterfaceBase::GetTransportParam(id, buffer, size);
+    CopyParamString(buffer, &size, FormatUsbIdList(EffectiveUsb2Ids()));
+    return 0;
+}
+
+int CInterfaceUSB::SetTransportParam(Lumora::u64 id, void* buffer, Lumora::u64& size) {
+    if (id != kUsbIdsParam) return CInterfaceBase::SetTransportParam(id, buffer, size);
+    // A whole text: its NUL is the last byte the size counts, and no NUL comes before it.
+    const auto* text = static_cast<const char*>(buffer);
+    if (text == nullptr || size == 0 || size > 64 * 1024 || text[size - 1] != '\0' ||
+        std::memchr(text, '\0', static_cast<size_t>(size - 1)) != nullptr)
+        return Lumora::GC_ERR_INVALID_PARAMETER;
+    const auto ids = ParseUsbIdList(std::string(text, static_cast<size_t>(size - 1)));
+    if (!ids) return Lumora::GC_ERR_INVALID_PARAMETER;
+    SetHostUsb2Ids(*ids);
+    return 0;
+}
+
 int CInterfaceUSB::UpdateDeviceList(unsigned /*timeoutMs*/) {
     std::lock_guard<std::recursive_mutex> guard(lock_);
+    ProbeLibusbUsb2Cameras();
     std::vector<Lumora::INewDevice*> found;
     for (unsigned n = 0; n < kUsb2InstanceCount; ++n) {
         if (CDeviceUSBBase* device = UpdateDevice(Usb2InstanceName(n))) found.push_back(device);

@@ -3,6 +3,8 @@
 // driver instances ZEDIVOXU-0 .. ZEDIVOXU-63, reads each camera's serial number and firmware
 // version, recognises the model from the serial number and lists the camera under its device
 // name (model name, "_", serial number). There is no hot-plug notice: every count probes again.
+// Cameras on the USB bus are found by their vendor:product pair (LibusbDriver.h); the host adds
+// pairs with SetParam(kUsbIdsParam, "vvvv:pppp[,vvvv:pppp...]").
 #include <string>
 
 #include "Lumora/Lumora.h"
@@ -19,6 +21,11 @@ public:
     static constexpr const char* kDefaultName = "Interface_USB";
     static constexpr const char* kDefaultType = "USB";
     static constexpr const char* kDefaultDescription = "Tarvek USB2.0 Camera";
+    // The vendor:product pairs that mark USB devices as cameras of the family: SetParam takes the
+    // host's pairs as a NUL-terminated text (size counting the NUL), replacing those it set
+    // before, and refuses a malformed text with -1009; GetParam gives every candidate pair, the
+    // compiled-in ones included, in the same form.
+    static constexpr Lumora::u64 kUsbIdsParam = 0x10000001;
 
     CInterfaceUSB();
     CInterfaceUSB(Lumora::INewSystem* parent, const std::string& name, const std::string& type,
@@ -40,6 +47,8 @@ public:
     static char GetASCII(unsigned value);
 
 protected:
+    int GetTransportParam(Lumora::u64 id, void* buffer, Lumora::u64& size) override;
+    int SetTransportParam(Lumora::u64 id, void* buffer, Lumora::u64& size) override;
     Lumora::INewDevice* CreateObjectForAddList(Lumora::INewDevice* info) override;
     Lumora::INewDevice* CopyObjectForInfo(Lumora::INewDevice* source) override;
 

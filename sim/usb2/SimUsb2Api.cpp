@@ -88,7 +88,8 @@ KOVON_API int KovonSimUsb2_Plug(unsigned instance, const unsigned char serial[6]
     std::lock_guard<std::mutex> guard(plugged.lock);
     if (plugged.instances[instance]) return KOVON_SIM_OCCUPIED;
     auto sim = std::make_shared<SimUsb2Instance>(config);
-    Kovon::DriverRegistry::Register(Kovon::Usb2InstanceName(instance), sim);
+    // A real camera may hold the instance already: its number is not the simulator's to take.
+    if (!Kovon::DriverRegistry::RegisterIfFree(Kovon::Usb2InstanceName(instance), sim)) return KOVON_SIM_OCCUPIED;
     plugged.instances[instance] = std::move(sim);
     return KOVON_SIM_OK;
 }
@@ -101,7 +102,7 @@ KOVON_API int KovonSimUsb2_Unplug(unsigned instance) {
         std::lock_guard<std::mutex> guard(plugged.lock);
         sim = std::move(plugged.instances[instance]);
         if (!sim) return KOVON_SIM_NO_CAMERA;
-        Kovon::DriverRegistry::Unregister(Kovon::Usb2InstanceName(instance));
+        Kovon::DriverRegistry::UnregisterIf(Kovon::Usb2InstanceName(instance), sim.get());
     }
     sim->SetConnected(false);  // handles still open on it now fail with 1167
     sim->StopGenerator();

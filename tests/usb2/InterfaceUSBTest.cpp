@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <typeinfo>
 #include <vector>
@@ -280,6 +281,37 @@ TEST_F(Usb2Cameras, InterfaceParameters) {
     EXPECT_EQ(usb.GetParam(1, small, size), -1009);
     EXPECT_EQ(usb.SetParam(1, small, size), -1001);
     EXPECT_EQ(usb.Share(), static_cast<unsigned>(-1001));
+}
+
+// The host's vendor:product pairs: a whole NUL-terminated text or nothing changes.
+TEST_F(Usb2Cameras, UsbIdParameterTakesWholeTextsOnly) {
+    auto set = [&](const std::string& text, Lumora::u64 size) {
+        std::vector<char> buffer(text.begin(), text.end());
+        buffer.push_back('\0');
+        return usb.SetParam(CInterfaceUSB::kUsbIdsParam, buffer.data(), size);
+    };
+    auto get = [&] {
+        char text[128] = {};
+        Lumora::u64 size = sizeof text;
+        EXPECT_EQ(usb.GetParam(CInterfaceUSB::kUsbIdsParam, text, size), 0);
+        EXPECT_EQ(size, std::strlen(text) + 1);
+        return std::string(text);
+    };
+    ASSERT_EQ(set("04B4:8613,1a2b:0001,04b4:8613", 30), 0);
+    EXPECT_EQ(get(), "04b4:8613,1a2b:0001");
+    // Malformed texts, and sizes that do not end on the text's NUL, change nothing.
+    const std::pair<std::string, Lumora::u64> refused[] = {
+        {"04b4:861", 9},   {"04b4-8613", 10}, {"04b4:8613,", 11}, {"04b4:8613 ", 11},
+        {"x4b4:8613", 10}, {"04b4:8613", 9},  {"04b4:8613", 0},   {"04b4:8613", 11}};
+    for (const auto& [text, size] : refused) EXPECT_EQ(set(text, size), -1009) << text << " / " << size;
+    EXPECT_EQ(usb.SetParam(CInterfaceUSB::kUsbIdsParam, nullptr, *std::make_unique<Lumora::u64>(10)), -1009);
+    EXPECT_EQ(get(), "04b4:8613,1a2b:0001");
+    char small[8];
+    Lumora::u64 size = sizeof small;
+    EXPECT_EQ(usb.GetParam(CInterfaceUSB::kUsbIdsParam, small, size), -1009);
+    // The empty text withdraws the host's pairs.
+    ASSERT_EQ(set("", 1), 0);
+    EXPECT_EQ(get(), "");
 }
 
 TEST_F(Usb2Cameras, DeviceInformationAndStream) {

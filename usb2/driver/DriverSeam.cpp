@@ -89,12 +89,22 @@ void DriverRegistry::Register(const std::string& instanceName, std::shared_ptr<I
     registry.instances[instanceName] = std::move(instance);
 }
 
+bool DriverRegistry::RegisterIfFree(const std::string& instanceName, std::shared_ptr<IDriverInstance> instance) {
+    Registry& registry = TheRegistry();
+    std::lock_guard<std::mutex> guard(registry.lock);
+    return registry.instances.emplace(instanceName, std::move(instance)).second;
+}
+
 void DriverRegistry::Unregister(const std::string& instanceName) {
+    UnregisterIf(instanceName, nullptr);
+}
+
+void DriverRegistry::UnregisterIf(const std::string& instanceName, const IDriverInstance* instance) {
     Registry& registry = TheRegistry();
     std::shared_ptr<IDriverInstance> removed;  // destroyed outside the lock
     std::lock_guard<std::mutex> guard(registry.lock);
     auto it = registry.instances.find(instanceName);
-    if (it == registry.instances.end()) return;
+    if (it == registry.instances.end() || (instance != nullptr && it->second.get() != instance)) return;
     removed = std::move(it->second);
     registry.instances.erase(it);
 }

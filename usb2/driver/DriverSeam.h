@@ -12,10 +12,9 @@
 //     (ERROR_OPERATION_ABORTED) or the device goes away (1167). An abort is sent on a second
 //     handle of the same instance while a read blocks on the first.
 //
-// Backends: instances registered by name in DriverRegistry (the simulated cameras register
-// themselves there). A backend for real cameras implements IDriverInstance / IDriverHandle the
-// same way (vendor request 0xB0 as a control transfer, bulk endpoint 1) and registers the
-// instance names it finds.
+// Backends: instances registered by name in DriverRegistry. The simulated cameras register
+// themselves there; the libusb backend (LibusbDriver.h) registers one instance for every camera
+// it finds on the USB bus. An instance name belongs to one backend at a time.
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -30,7 +29,9 @@ enum DriverError : uint32_t {
     kDriverGenFailure = 31,         // ERROR_GEN_FAILURE: the device is not functioning
     kDriverInvalidParameter = 87,   // malformed control request
     kDriverInvalidFunction = 1,     // unknown control code
+    kDriverNotSupported = 50,       // the device is not one the driver can serve (no image pipe)
     kDriverOperationAborted = 995,  // the pipe was aborted while the transfer waited
+    kDriverIoDevice = 1117,         // ERROR_IO_DEVICE: any other transfer failure
     kDriverNotConnected = 1167,     // ERROR_DEVICE_NOT_CONNECTED
 };
 
@@ -71,7 +72,11 @@ DriverHandle OpenDriverPath(const char* path, uint32_t& error);
 class DriverRegistry {
 public:
     static void Register(const std::string& instanceName, std::shared_ptr<IDriverInstance> instance);
+    // Registers only when the name is free; false when another instance holds it.
+    static bool RegisterIfFree(const std::string& instanceName, std::shared_ptr<IDriverInstance> instance);
     static void Unregister(const std::string& instanceName);
+    // Unregisters the name only while it still names 'instance'.
+    static void UnregisterIf(const std::string& instanceName, const IDriverInstance* instance);
     static std::shared_ptr<IDriverInstance> Find(const std::string& instanceName);
 };
 
