@@ -43,6 +43,8 @@ const char kUsage[] =
     "  --simulate          plug simulated cameras of every transport first\n"
     "  --timeout MS        discovery and frame time-out in milliseconds (default 5000)\n"
     "  --module PATH       the module to load (default: the one built beside this program)\n"
+    "  --usb-ids LIST      vendor:product pairs of USB 2.0 cameras on the bus, as\n"
+    "                      vvvv:pppp[,vvvv:pppp...] in hexadecimal\n"
     "exit codes: 0 success, 1 other failure, 2 usage, 3 module not loaded, 4 unknown camera,\n"
     "  5 camera cannot be opened, 6 unknown feature, 7 invalid value, 8 value out of range,\n"
     "  9 feature locked, 10 feature not readable, writable or available, 11 time-out,\n"
@@ -52,6 +54,17 @@ int Usage(const char* problem = nullptr) {
     if (problem != nullptr) std::fprintf(stderr, "kovon-grab: %s\n", problem);
     std::fputs(kUsage, stderr);
     return kExitUsage;
+}
+
+// Hands the host's vendor:product pairs to the USB 2.0 interface; false when it refuses them.
+bool SetUsbIds(Lumora::ISystem* system, const std::string& ids) {
+    Lumora::IInterface* usb = nullptr;
+    if (system->OpenInterface("Interface_USB", usb) != 0 || usb == nullptr) return false;
+    std::string text = ids;
+    Lumora::u64 size = text.size() + 1;
+    const bool ok = usb->SetParam(0x10000001, text.data(), size) == 0;
+    usb->Release();
+    return ok;
 }
 
 int Fail(int code, const std::string& message) {
@@ -319,6 +332,7 @@ int main(int argc, char** argv) {
     uint64_t timeoutMs = 5000;
     uint64_t count = 10;
     std::string outputDir;
+    std::string usbIds;
     Settings settings;
     std::vector<std::string> args;
     for (int i = 1; i < argc; ++i) {
@@ -326,6 +340,8 @@ int main(int argc, char** argv) {
         const bool hasValue = i + 1 < argc;
         if (a == "--module" && hasValue) {
             modulePath = argv[++i];
+        } else if (a == "--usb-ids" && hasValue) {
+            usbIds = argv[++i];
         } else if (a == "--simulate") {
             simulate = true;
         } else if (a == "--timeout" && hasValue) {
@@ -362,6 +378,8 @@ int main(int argc, char** argv) {
 
     ModuleHost host(modulePath);
     if (!host.Ok()) return Fail(kExitNoModule, host.Error());
+    if (!usbIds.empty() && !SetUsbIds(host.System(), usbIds))
+        return Usage("--usb-ids takes vvvv:pppp[,vvvv:pppp...] (hexadecimal vendor and product ids)");
     Simulator simulator(host);
     if (simulate || command == "demo") {
         std::vector<std::string> warnings;
