@@ -230,6 +230,16 @@ void U3v() {
     Bytes broken = cfg;
     broken[9] = 0;  // a descriptor of length 0
     Write("u3v_descriptor", "bad-zero-length", broken);
+
+    // USB 2.0 camera: setting byte 0, then interface 0 with bulk OUT 0x01 and bulk IN 0x82.
+    Bytes usb2 = {0, 9, 2, 32, 0, 1, 1, 0, 0x80, 50, 9, 4, 0, 0, 2, 0xFF, 0, 0, 0,
+                  7, 5, 0x01, 2, 0, 2, 0, 7, 5, 0x82, 2, 0, 2, 0};
+    Write("usb2_descriptor", "camera", usb2);
+    Bytes usb2Out = usb2;
+    usb2Out[28] = 0x02;  // pipe 1 is an OUT endpoint
+    Write("usb2_descriptor", "pipe1-out", usb2Out);
+    const std::string ids = "04b4:8613,1a2b:00ff";
+    Write("usb2_descriptor", "ids", Bytes(ids.begin(), ids.end()));
 }
 
 void Scripts() {
