@@ -9,6 +9,7 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   libaravis-dev aravis-tools libxml2-utils
   clang iproute2
+  umockdev libumockdev-dev
 )
 missing=()
 for p in "${packages[@]}"; do
