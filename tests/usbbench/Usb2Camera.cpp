@@ -1,5 +1,6 @@
 #include "usbbench/Usb2Camera.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "usb2/driver/DriverSeam.h"
@@ -70,11 +71,18 @@ DeviceDescription Usb2Camera::Describe() const {
     return d;
 }
 
+void Usb2Camera::SetAnswerLength(size_t bytes) {
+    std::lock_guard<std::mutex> guard(lock_);
+    answerLength_ = bytes;
+}
+
 ControlResult Usb2Camera::Control(const uint8_t (&setup)[8], std::vector<uint8_t>& data) {
     Powered p = Current();
+    size_t answerLength = 0;
     {
         std::lock_guard<std::mutex> guard(lock_);
         if (silent_) return ControlResult::kNoAnswer;
+        answerLength = answerLength_;
     }
     if (setup[0] != 0xC0 || !p.handle) return ControlResult::kStall;
     // The camera model speaks the driver's record: rebuild it from the setup packet.
@@ -87,7 +95,7 @@ ControlResult Usb2Camera::Control(const uint8_t (&setup)[8], std::vector<uint8_t
     const uint32_t error =
         p.handle->IoControl(kVendorRequestCode, record.data(), record.size(), data.data(), data.size(), returned);
     if (error != kDriverOk) return ControlResult::kStall;
-    data.resize(returned);
+    data.resize(answerLength != 0 ? std::min(answerLength, data.size()) : returned);
     return ControlResult::kOk;
 }
 

@@ -33,6 +33,8 @@ public:
     std::shared_ptr<Sim::SimUsb2Instance> Sim();
     // While set, vendor requests are never answered (the host's control time-out ends them).
     void SetSilent(bool silent);
+    // A camera that answers register requests with this many bytes instead of 4 (0: its own).
+    void SetAnswerLength(size_t bytes);
     // The device's own descriptors for a spec (what Describe gives without replacements).
     static std::vector<uint8_t> DeviceDescriptorOf(const Usb2CameraSpec& spec);
     static std::vector<uint8_t> ConfigurationOf();
@@ -58,6 +60,7 @@ private:
     std::mutex lock_;
     Powered powered_;
     bool silent_ = false;
+    size_t answerLength_ = 0;
 };
 
 }  // namespace Kovon::UsbBench
