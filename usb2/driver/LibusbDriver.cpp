@@ -94,15 +94,6 @@ bool ReadConfiguration(libusb_device_handle* handle, std::vector<uint8_t>& raw) 
     return true;
 }
 
-uint32_t ErrorOfControl(int result) {
-    switch (result) {
-        case LIBUSB_ERROR_NO_DEVICE: return kDriverNotConnected;
-        case LIBUSB_ERROR_PIPE:
-        case LIBUSB_ERROR_TIMEOUT: return kDriverGenFailure;
-        default: return kDriverIoDevice;
-    }
-}
-
 // One camera opened through libusb, shared by all handles of its instance.
 class Connection {
 public:
@@ -129,6 +120,9 @@ private:
     uint32_t Descriptor(void* out, size_t outSize, size_t& returned) const;
     uint32_t VendorRequest(const void* in, size_t inSize, void* out, size_t outSize, size_t& returned);
     uint32_t BulkRead(const void* in, size_t inSize, void* out, size_t outSize, size_t& returned);
+    // Submits the pieces of 'read' at once and waits for every one; the bytes up to the first
+    // short or failed piece count.
+    uint32_t Run(Read& read, size_t& returned);
     uint32_t AbortPipe(const void* in, size_t inSize);
     // The endpoint of the pipe named by a 32-bit pipe number; 0 when there is none.
     uint8_t EndpointOfPipe(const void* in, size_t inSize) const;
@@ -309,14 +303,21 @@ uint32_t Connection::VendorRequest(const void* in, size_t inSize, void* out, siz
     // The record describes a device-to-host request; nothing else is sent on its behalf.
     const auto setup = SetupPacketOf(request, uint16_t(outSize));
     if ((setup[0] & LIBUSB_ENDPOINT_IN) == 0) return kDriverInvalidParameter;
-    const int n = libusb_control_transfer(handle_, setup[0], setup[1], request.value, request.index,
-                                          static_cast<unsigned char*>(out), uint16_t(outSize), kControlTimeoutMs);
-    if (n < 0) {
-        if (n == LIBUSB_ERROR_NO_DEVICE) MarkGone();
-        return ErrorOfControl(n);
+    std::vector<unsigned char> buffer(LIBUSB_CONTROL_SETUP_SIZE + outSize);
+    std::memcpy(buffer.data(), setup.data(), setup.size());
+    libusb_transfer* t = libusb_alloc_transfer(0);
+    if (t == nullptr) return kDriverIoDevice;
+    libusb_fill_control_transfer(t, handle_, buffer.data(), &OnTransfer, this, kControlTimeoutMs);
+    Read read;
+    read.endpoint = 0;
+    read.transfers.push_back(t);
+    size_t done = 0;
+    const uint32_t error = Run(read, done);
+    if (error == kDriverOk) {
+        std::memcpy(out, buffer.data() + LIBUSB_CONTROL_SETUP_SIZE, done);
+        returned = done;
     }
-    returned = size_t(n);
-    return kDriverOk;
+    return error;
 }
 
 uint32_t Connection::BulkRead(const void* in, size_t inSize, void* out, size_t outSize, size_t& returned) {
@@ -336,29 +337,33 @@ uint32_t Connection::BulkRead(const void* in, size_t inSize, void* out, size_t o
         libusb_fill_bulk_transfer(t, handle_, endpoint, bytes + at, int(length), &OnTransfer, this, 0);
         read.transfers.push_back(t);
     }
-    read.finished.assign(read.transfers.size(), true);
+    if (read.transfers.size() * kBulkTransferBytes < outSize) {  // out of memory
+        for (libusb_transfer* t : read.transfers) libusb_free_transfer(t);
+        return kDriverIoDevice;
+    }
+    return Run(read, returned);
+}
 
+uint32_t Connection::Run(Read& read, size_t& returned) {
+    read.finished.assign(read.transfers.size(), true);
     uint32_t submitError = kDriverOk;
     std::unique_lock<std::mutex> lock(lock_);
-    if (read.transfers.size() * kBulkTransferBytes < outSize) submitError = kDriverIoDevice;  // out of memory
     reads_.push_back(&read);
-    for (size_t i = 0; i < read.transfers.size() && submitError == kDriverOk; ++i) {
-        // An abort or removal between the pieces' submissions stops the rest from going out.
+    for (size_t i = 0; i < read.transfers.size(); ++i) {
+        // A removal between the pieces' submissions stops the rest from going out.
         if (gone_.load()) {
             submitError = kDriverNotConnected;
-            break;
-        }
-        const int r = libusb_submit_transfer(read.transfers[i]);
-        if (r != 0) {
+        } else if (const int r = libusb_submit_transfer(read.transfers[i]); r != 0) {
             submitError = r == LIBUSB_ERROR_NO_DEVICE ? kDriverNotConnected : kDriverIoDevice;
-            if (r == LIBUSB_ERROR_NO_DEVICE) gone_ = true;
-            // The pieces already out would read data that belongs to this read: take them back.
-            for (size_t k = 0; k < i; ++k)
-                if (!read.finished[k]) libusb_cancel_transfer(read.transfers[k]);
-            break;
+        } else {
+            read.finished[i] = false;
+            ++read.outstanding;
+            continue;
         }
-        read.finished[i] = false;
-        ++read.outstanding;
+        // The pieces already out would take data that belongs to this read: take them back.
+        for (size_t k = 0; k < i; ++k)
+            if (!read.finished[k]) libusb_cancel_transfer(read.transfers[k]);
+        break;
     }
     changed_.wait(lock, [&] { return read.outstanding == 0; });
     reads_.erase(std::find(reads_.begin(), reads_.end(), &read));
@@ -372,7 +377,8 @@ uint32_t Connection::BulkRead(const void* in, size_t inSize, void* out, size_t o
         switch (t->status) {
             case LIBUSB_TRANSFER_COMPLETED: break;
             case LIBUSB_TRANSFER_NO_DEVICE: error = kDriverNotConnected; break;
-            case LIBUSB_TRANSFER_STALL: error = kDriverGenFailure; break;
+            case LIBUSB_TRANSFER_STALL:
+            case LIBUSB_TRANSFER_TIMED_OUT: error = kDriverGenFailure; break;
             case LIBUSB_TRANSFER_CANCELLED: error = gone_.load() ? kDriverNotConnected : kDriverOperationAborted; break;
             default: error = kDriverIoDevice; break;
         }
