@@ -24,6 +24,7 @@ constexpr uint8_t kDescriptorDevice = 1, kDescriptorConfiguration = 2, kDescript
 
 // One URB as the host submitted it, and what the bus answers.
 struct Urb {
+    const void* device = nullptr;            // the Device it was sent to
     UMockdevIoctlClient* client = nullptr;  // a reference is held
     UMockdevIoctlData* urb = nullptr;       // the client's struct usbdevfs_urb (a reference)
     UMockdevIoctlData* buffer = nullptr;    // the client's buffer (a reference), may be null
@@ -238,6 +239,7 @@ struct EmulatedBus::Impl {
         usbdevfs_urb raw;
         std::memcpy(&raw, urbData->data, sizeof raw);
         auto urb = std::make_shared<Urb>();
+        urb->device = device.get();
         urb->client = static_cast<UMockdevIoctlClient*>(g_object_ref(client));
         urb->urb = urbData;
         urb->address = urbData->client_addr;
@@ -603,7 +605,21 @@ void EmulatedBus::Replug(int id) {
 DeviceCounters EmulatedBus::Counters(int id) {
     std::lock_guard<std::mutex> guard(impl_->lock);
     auto it = impl_->byId.find(id);
-    return it == impl_->byId.end() ? DeviceCounters{} : it->second->counters;
+    if (it == impl_->byId.end()) return DeviceCounters{};
+    const Device& device = *it->second;
+    DeviceCounters counters = device.counters;
+    counters.urbsInFlight = device.stalledControl.size();
+    for (const auto& [address, endpoint] : device.endpoints)
+        counters.urbsInFlight += endpoint.pending.size() + (endpoint.current ? 1 : 0);
+    for (const auto& [client, urbs] : impl_->reapable)
+        for (const UrbPtr& urb : urbs) counters.urbsInFlight += urb->device == &device ? 1 : 0;
+    return counters;
+}
+
+std::string EmulatedBus::SysfsPath(int id) {
+    std::lock_guard<std::mutex> guard(impl_->lock);
+    auto it = impl_->byId.find(id);
+    return it == impl_->byId.end() ? std::string() : it->second->syspath;
 }
 
 std::string EmulatedBus::Node(int id) {

@@ -36,6 +36,7 @@ struct DeviceCounters {
     uint64_t setInterfaces = 0;
     std::map<uint8_t, uint64_t> clearHalts;  // by endpoint address
     uint64_t opens = 0;            // files opened on the node (clients that connected)
+    uint64_t urbsInFlight = 0;     // submitted and not yet reaped, now
 };
 
 class EmulatedBus {
@@ -53,6 +54,8 @@ public:
     DeviceCounters Counters(int id);
     // The device node, "/dev/bus/usb/001/NNN"; empty for an unknown id.
     std::string Node(int id);
+    // The device's sysfs directory, "/sys/devices/usb1/1-P".
+    std::string SysfsPath(int id);
     uint8_t Address(int id);
 
     struct Impl;

@@ -180,17 +180,9 @@ TEST_F(EmulatedBusTest, UnplugEndsTransfersAndReplugComesBackUnderANewAddress) {
 }
 
 KovonSimU3VOptions U3vOptions(const char* serial) {
-    KovonSimU3VOptions o{};
-    o.serial = serial;
-    o.model = "KVS-U3V-EMU";
+    KovonSimU3VOptions o = U3vCamera::DefaultOptions(serial, "KVS-U3V-EMU");
     o.width = 64;
     o.height = 16;
-    o.pixelFormat = 0x01080001;
-    o.deviceLevel = 8;
-    o.maxTransferSize = 0x200000;
-    o.maxCommandLength = 1024;
-    o.maxAckLength = 1024;
-    o.responseTimeMs = 200;
     return o;
 }
 

@@ -15,6 +15,21 @@ U3vCamera::U3vCamera(const KovonSimU3VOptions& options)
     PowerUp();
 }
 
+KovonSimU3VOptions U3vCamera::DefaultOptions(const char* serial, const char* model) {
+    KovonSimU3VOptions o{};
+    o.serial = serial;
+    o.model = model;
+    o.width = 1280;
+    o.height = 1024;
+    o.pixelFormat = 0x01080001;
+    o.deviceLevel = 8;
+    o.maxTransferSize = 0x200000;
+    o.maxCommandLength = 1024;
+    o.maxAckLength = 1024;
+    o.responseTimeMs = 200;
+    return o;
+}
+
 void U3vCamera::PowerUp() {
     camera_ = std::make_unique<Sim::SimU3vCamera>(options_);
     acks_.clear();

@@ -29,6 +29,8 @@ public:
 
     // The options' texts are copied.
     explicit U3vCamera(const KovonSimU3VOptions& options);
+    // The simulator's defaults (1280 x 1024 Mono8 ...) with this serial and model.
+    static KovonSimU3VOptions DefaultOptions(const char* serial, const char* model);
 
     // Runs fn(SimU3vCamera&) under the camera's lock.
     template <typename Fn>
