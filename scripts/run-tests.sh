@@ -29,11 +29,11 @@ asan_flags="-O1 -g1 -DNDEBUG"
 threaded_programs=(platform_test pelion_engine_tests pelion_stream_tests sim_gige_tests sim_usb2_camera_test
   system_unit_tests system_host_tests tessa_engine_test u3v_module_unit_test u3v_host_test usb2_ezusb_test
   usb2_interface_test usb2_host_test concurrent_open_test kovon_fuzz_gvsp_stream kovon_fuzz_params
-  kovon_fuzz_usb2_stream kovon_fuzz_u3v_engine usbbench_test usb2_module_test u3v_module_test)
+  kovon_fuzz_usb2_stream kovon_fuzz_u3v_engine usbbench_test usb2_module_test u3v_module_test usb2_libusb_driver_test)
 threaded='^(PelionStream|PelionEvents|PelionControl|PelionDiscovery|SimGigEApi|TessaEngine|TessaOpen'
 threaded+='|TessaDiscovery|U3vHost|U3vDiscovery|Usb2Host|Usb2Cameras|EzusbThreads|EzusbTest|Event|NamedMutex'
 threaded+='|CameraIndexTableTest|SystemHost|InterfaceTree|SimUsb2Adapter|Transports/ConcurrentOpen|EmulatedBusTest'
-threaded+='|Usb2Module|U3vOnBench)\.'
+threaded+='|Usb2Module|U3vOnBench|LibusbDriver)\.'
 threaded+='|^fuzz_replay_(gvsp_stream|params|usb2_stream|u3v_engine)$'
 stage "ThreadSanitizer build (threaded tests)"
 cmake -S "$root" -B "$root/build-tsan" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKOVON_SANITIZE=thread \

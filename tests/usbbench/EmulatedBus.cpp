@@ -438,6 +438,7 @@ struct EmulatedBus::Impl {
             size_t got = 0;
             const InResult r = model->BulkIn(address, data.data(), data.size(), got);
             guard.lock();
+            model->ClearInterrupt(address);
             endpoint.current.reset();
             data.resize(std::min(got, data.size()));
             urb->actual = data.size();

@@ -42,8 +42,11 @@ public:
     // Fills one IN transfer of 'capacity' bytes; may block until the device has data. Called on a
     // worker thread of the bus, one at a time per endpoint.
     virtual InResult BulkIn(uint8_t endpoint, uint8_t* data, size_t capacity, size_t& got) = 0;
-    // Ends a BulkIn waiting on the endpoint with kCancelled (the host discarded the transfer).
+    // Ends the BulkIn of the endpoint with kCancelled (the host discarded its transfer): the one
+    // waiting, or the one about to begin. Stays in force until ClearInterrupt, which the bus calls
+    // once that transfer has been finished.
     virtual void Interrupt(uint8_t endpoint) = 0;
+    virtual void ClearInterrupt(uint8_t endpoint) = 0;
     // The host cleared a halt of the endpoint.
     virtual void ClearHalt(uint8_t endpoint) = 0;
     // Unplugged: every BulkIn returns kGone from now on, waits included.

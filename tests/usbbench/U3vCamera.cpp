@@ -136,11 +136,10 @@ InResult U3vCamera::BulkIn(uint8_t endpoint, uint8_t* data, size_t capacity, siz
     got = 0;
     if (endpoint != kControlIn && endpoint != kEventIn && endpoint != kStreamIn) return InResult::kStall;
     std::unique_lock<std::mutex> guard(lock_);
-    const uint64_t interrupt = interrupts_[endpoint];
     Staged& staged = staged_[endpoint];
     for (;;) {
         if (gone_) return InResult::kGone;
-        if (interrupts_[endpoint] != interrupt) return InResult::kCancelled;
+        if (interrupted_[endpoint]) return InResult::kCancelled;
         if (halted_[endpoint]) return InResult::kStall;
         if (!staged.Empty()) break;
         const auto taken = std::chrono::steady_clock::now();
@@ -150,7 +149,7 @@ InResult U3vCamera::BulkIn(uint8_t endpoint, uint8_t* data, size_t capacity, siz
                     std::chrono::nanoseconds(uint64_t(double(staged.bytes.size()) * 1e9 / double(streamRate_)));
                 linkFree_ = std::max(taken, linkFree_) + carried;
                 const auto arrives = linkFree_;
-                while (std::chrono::steady_clock::now() < arrives && !gone_ && interrupts_[endpoint] == interrupt)
+                while (std::chrono::steady_clock::now() < arrives && !gone_ && !interrupted_[endpoint])
                     changed_.wait_until(guard, arrives);
                 continue;  // look again: a removal or an interrupt may have come meanwhile
             }
@@ -177,8 +176,13 @@ InResult U3vCamera::BulkIn(uint8_t endpoint, uint8_t* data, size_t capacity, siz
 
 void U3vCamera::Interrupt(uint8_t endpoint) {
     std::lock_guard<std::mutex> guard(lock_);
-    ++interrupts_[endpoint];
+    interrupted_[endpoint] = true;
     changed_.notify_all();
+}
+
+void U3vCamera::ClearInterrupt(uint8_t endpoint) {
+    std::lock_guard<std::mutex> guard(lock_);
+    interrupted_[endpoint] = false;
 }
 
 void U3vCamera::ClearHalt(uint8_t endpoint) {

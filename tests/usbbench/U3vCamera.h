@@ -54,6 +54,7 @@ public:
     void BulkOut(uint8_t endpoint, const uint8_t* data, size_t size) override;
     InResult BulkIn(uint8_t endpoint, uint8_t* data, size_t capacity, size_t& got) override;
     void Interrupt(uint8_t endpoint) override;
+    void ClearInterrupt(uint8_t endpoint) override;
     void ClearHalt(uint8_t endpoint) override;
     void Unplugged() override;
     void Replugged() override;
@@ -75,7 +76,7 @@ private:
     std::unique_ptr<Sim::SimU3vCamera> camera_;
     std::deque<std::vector<uint8_t>> acks_, events_;
     std::map<uint8_t, Staged> staged_;
-    std::map<uint8_t, uint64_t> interrupts_;
+    std::map<uint8_t, bool> interrupted_;
     std::map<uint8_t, bool> halted_;
     bool gone_ = false;
     uint64_t streamRate_ = 0;

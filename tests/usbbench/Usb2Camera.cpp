@@ -105,20 +105,52 @@ InResult Usb2Camera::BulkIn(uint8_t endpoint, uint8_t* data, size_t capacity, si
     got = 0;
     Powered p = Current();
     if (endpoint != kImageEndpoint || !p.handle) return InResult::kStall;
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        if (interruptPending_) return InResult::kCancelled;
+        inRead_ = true;
+    }
     const uint32_t pipe = kBulkInPipe;
-    return ResultOf(p.handle->IoControl(kBulkReadCode, &pipe, sizeof pipe, data, capacity, got));
+    const InResult r = ResultOf(p.handle->IoControl(kBulkReadCode, &pipe, sizeof pipe, data, capacity, got));
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        inRead_ = false;
+    }
+    readEnded_.notify_all();
+    return r;
 }
 
-void Usb2Camera::Interrupt(uint8_t endpoint) {
+void Usb2Camera::AbortPipe() {
     Powered p = Current();
-    if (endpoint != kImageEndpoint || !p.handle) return;
+    if (!p.handle) return;
     const uint32_t pipe = kBulkInPipe;
     size_t returned = 0;
     p.handle->IoControl(kAbortPipeCode, &pipe, sizeof pipe, nullptr, 0, returned);
 }
 
+void Usb2Camera::Interrupt(uint8_t endpoint) {
+    if (endpoint != kImageEndpoint) return;
+    std::unique_lock<std::mutex> guard(lock_);
+    interruptPending_ = true;  // also for a read that has not begun yet
+    if (!inRead_) return;
+    // Aborted until the read has ended: an abort that came before the read began is lost.
+    while (inRead_) {
+        guard.unlock();
+        AbortPipe();
+        guard.lock();
+        readEnded_.wait_for(guard, std::chrono::milliseconds(2), [&] { return !inRead_; });
+    }
+}
+
+void Usb2Camera::ClearInterrupt(uint8_t) {
+    std::lock_guard<std::mutex> guard(lock_);
+    interruptPending_ = false;
+}
+
 // The simulated pipe leaves its stalled state when it is aborted.
-void Usb2Camera::ClearHalt(uint8_t endpoint) { Interrupt(endpoint); }
+void Usb2Camera::ClearHalt(uint8_t endpoint) {
+    if (endpoint == kImageEndpoint) AbortPipe();
+}
 
 void Usb2Camera::Unplugged() {
     Powered p = Current();

@@ -3,6 +3,7 @@
 // register file answering vendor request 0xB0, its frame generator feeding the bulk pipe) behind
 // a high-speed device whose interface 0 has bulk OUT 0x01 (pipe 0) and bulk IN 0x82 (pipe 1).
 // The descriptors can be replaced to make a device that lies about itself.
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -44,6 +45,7 @@ public:
     void BulkOut(uint8_t endpoint, const uint8_t* data, size_t size) override;
     InResult BulkIn(uint8_t endpoint, uint8_t* data, size_t capacity, size_t& got) override;
     void Interrupt(uint8_t endpoint) override;
+    void ClearInterrupt(uint8_t endpoint) override;
     void ClearHalt(uint8_t endpoint) override;
     void Unplugged() override;
     void Replugged() override;
@@ -55,12 +57,18 @@ private:
     };
     Powered Current();
     void PowerUp();
+    void AbortPipe();
 
     const Usb2CameraSpec spec_;
     std::mutex lock_;
     Powered powered_;
     bool silent_ = false;
     size_t answerLength_ = 0;
+    // A discard may come just before the worker's read reaches the simulated pipe, where an
+    // abort would be missed: it is kept until the read has really ended.
+    std::condition_variable readEnded_;
+    bool inRead_ = false;
+    bool interruptPending_ = false;
 };
 
 }  // namespace Kovon::UsbBench
