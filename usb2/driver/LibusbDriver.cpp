@@ -25,9 +25,10 @@ namespace {
 // than this is treated as stalled, so the channel's five tries cost seconds, never a hang.
 constexpr unsigned kControlTimeoutMs = 500;
 constexpr unsigned kDescriptorTimeoutMs = 1000;
-// The pieces a bulk read is split into, all in flight at once: large enough to keep the
-// per-transfer overhead small, several per frame so the bus never waits for a resubmission.
-constexpr size_t kBulkTransferBytes = 512 * 1024;
+// The pieces a bulk read is split into, all in flight at once: the channel's largest request
+// (0x140000 bytes, a 1280 x 1024 frame) goes out as two, so that the bus never waits for a
+// resubmission, and each piece is large enough to keep the per-transfer cost small.
+constexpr size_t kBulkTransferBytes = 0xA0000;
 constexpr uint8_t kImageInterface = 0;
 constexpr uint8_t kAlternateSetting = 0;
 constexpr unsigned kAbortWaitMs = 2000;
